@@ -1,0 +1,68 @@
+#include "inspect_icons.hpp"
+
+#include <cstdint>
+
+#include "icon_records.hpp"
+#include "report.hpp"
+
+namespace {
+
+// The inspector positions its stream itself, always from the start of the
+// file; a negative offset (bit 31 set on disk) is refused by the platform.
+bool seek_to(std::FILE* stream, std::int32_t offset) {
+    return std::fseek(stream, offset, SEEK_SET) == 0;
+}
+
+void inspect_entry(std::FILE* stream, std::int32_t index) {
+    ICONDIRENTRY entry{};
+    if (!seek_to(stream, 6 + 16 * index) || read_icon_dir_entry(stream, entry) != IO_OK) {
+        report_error("can't read ICONDIRENTRY");
+        return;
+    }
+    std::printf("ICONDIRENTRY[%2d] @%7ld", index, static_cast<long>(entry.dwImageOffset));
+
+    BITMAPINFOHEADER header{};
+    if (!seek_to(stream, entry.dwImageOffset) || read_bitmap_info_header(stream, header) != IO_OK) {
+        // End the entry line so the next line does not run on from it.
+        std::fputc('\n', stdout);
+        report_error("can't read BITMAPINFOHEADER");
+        return;
+    }
+    if (is_png_image(header)) {
+        std::fputs(" : PNG (Vista) format icon\n", stdout);
+        return;
+    }
+    std::printf(" : biWidth =%4ld  biHeight =%4ld*2  biPlanes =%2d  biBitCount =%3d  biClrUsed =%4ld\n",
+                static_cast<long>(header.biWidth), static_cast<long>(header.biHeight / 2),
+                static_cast<int>(header.biPlanes), static_cast<int>(header.biBitCount),
+                static_cast<long>(header.biClrUsed));
+    const std::int32_t expected = expected_image_size(header);
+    if (expected != entry.dwBytesInRes) {
+        std::fprintf(stderr, "## ERROR: dwBytesInRes should be %ld (not %ld)\n", static_cast<long>(expected),
+                     static_cast<long>(entry.dwBytesInRes));
+    }
+}
+
+}  // namespace
+
+void inspect_stream(std::FILE* stream) {
+    ICONDIR dir{};
+    if (read_icon_dir(stream, dir) != IO_OK) {
+        report_error("can't read ICONDIR");
+        return;
+    }
+    if (dir.idType != 1) std::fprintf(stderr, "## WARNING: idType = %d (should be 1)\n", static_cast<int>(dir.idType));
+    for (std::int32_t i = 0; i < std::int32_t{dir.idCount}; ++i) inspect_entry(stream, i);
+}
+
+void inspect_file(const char* path) {
+    const owned_stream stream{std::fopen(path, "rb")};
+    if (!stream) return;
+    std::printf("%s\n", path);
+    inspect_stream(stream.get());
+}
+
+int inspector_main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) inspect_file(argv[i]);
+    return 0;
+}

@@ -1,0 +1,159 @@
+#include "stream_io.hpp"
+
+#include <bit>
+#include <cstring>
+#include <utility>
+
+io_result stream_read(std::FILE* stream, std::int32_t* count, void* buffer) {
+    const std::int32_t wanted = *count;
+    if (wanted < 0) {  // no byte can move for a negative request
+        *count = 0;
+        return IO_ERROR;
+    }
+    const std::size_t got = std::fread(buffer, 1, static_cast<std::size_t>(wanted), stream);
+    *count = static_cast<std::int32_t>(got);
+    return got == static_cast<std::size_t>(wanted) ? IO_OK : IO_ERROR;
+}
+
+io_result stream_write(std::FILE* stream, std::int32_t* count, const void* data) {
+    const std::int32_t wanted = *count;
+    if (wanted < 0) {
+        *count = 0;
+        return IO_ERROR;
+    }
+    const std::size_t put = std::fwrite(data, 1, static_cast<std::size_t>(wanted), stream);
+    *count = static_cast<std::int32_t>(put);
+    return put == static_cast<std::size_t>(wanted) ? IO_OK : IO_ERROR;
+}
+
+io_result stream_seek(std::FILE* stream, std::int16_t mode, std::int32_t offset) {
+    int origin = 0;
+    switch (mode) {
+        case 0:
+        case SEEK_FROM_START: origin = SEEK_SET; break;
+        case SEEK_FROM_END: origin = SEEK_END; break;
+        case SEEK_FROM_CURRENT: origin = SEEK_CUR; break;
+        default: return IO_ERROR;
+    }
+    return std::fseek(stream, offset, origin) == 0 ? IO_OK : IO_ERROR;
+}
+
+io_result stream_tell(std::FILE* stream, std::int64_t* position) {
+    *position = static_cast<std::int64_t>(std::ftell(stream));
+    return IO_OK;
+}
+
+io_result stream_close(std::FILE* stream) {
+    return std::fclose(stream) == 0 ? IO_OK : IO_ERROR;
+}
+
+namespace {
+
+// Reads N bytes into bytes[]; the caller decodes only on IO_OK.
+template <std::size_t N>
+io_result read_bytes(std::FILE* stream, std::uint8_t (&bytes)[N]) {
+    std::int32_t count = static_cast<std::int32_t>(N);
+    return stream_read(stream, &count, bytes);
+}
+
+template <std::size_t N>
+io_result write_bytes(std::FILE* stream, const std::uint8_t (&bytes)[N]) {
+    std::int32_t count = static_cast<std::int32_t>(N);
+    return stream_write(stream, &count, bytes);
+}
+
+template <typename T>
+io_result read_16(std::FILE* stream, T* out, bool little) {
+    std::uint8_t b[2];
+    const io_result result = read_bytes(stream, b);
+    if (result != IO_OK) return result;
+    const std::uint16_t lo = little ? b[0] : b[1];
+    const std::uint16_t hi = little ? b[1] : b[0];
+    *out = static_cast<T>(static_cast<std::uint16_t>(lo | (hi << 8)));
+    return IO_OK;
+}
+
+template <typename T>
+io_result read_32(std::FILE* stream, T* out, bool little) {
+    std::uint8_t b[4];
+    const io_result result = read_bytes(stream, b);
+    if (result != IO_OK) return result;
+    if (!little) {
+        std::swap(b[0], b[3]);
+        std::swap(b[1], b[2]);
+    }
+    const std::uint32_t value = std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) |
+                                (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[3]} << 24);
+    *out = static_cast<T>(value);
+    return IO_OK;
+}
+
+io_result write_16(std::FILE* stream, std::int16_t value, bool little) {
+    const auto bits = static_cast<std::uint16_t>(value);
+    const auto lo = static_cast<std::uint8_t>(bits & 0xFFu);
+    const auto hi = static_cast<std::uint8_t>((bits >> 8) & 0xFFu);
+    const std::uint8_t b[2] = {little ? lo : hi, little ? hi : lo};
+    return write_bytes(stream, b);
+}
+
+io_result write_32(std::FILE* stream, std::int32_t value, bool little) {
+    const auto bits = static_cast<std::uint32_t>(value);
+    std::uint8_t b[4];
+    for (int i = 0; i < 4; ++i) {
+        const auto byte = static_cast<std::uint8_t>((bits >> (8 * i)) & 0xFFu);
+        b[little ? i : 3 - i] = byte;
+    }
+    return write_bytes(stream, b);
+}
+
+}  // namespace
+
+io_result read_u8(std::FILE* stream, std::uint8_t* out) {
+    std::uint8_t b[1];
+    const io_result result = read_bytes(stream, b);
+    if (result == IO_OK) *out = b[0];
+    return result;
+}
+
+io_result read_le16(std::FILE* stream, std::uint16_t* out) { return read_16(stream, out, true); }
+io_result read_le16(std::FILE* stream, std::int16_t* out) { return read_16(stream, out, true); }
+io_result read_be16(std::FILE* stream, std::uint16_t* out) { return read_16(stream, out, false); }
+io_result read_be16(std::FILE* stream, std::int16_t* out) { return read_16(stream, out, false); }
+io_result read_le32(std::FILE* stream, std::uint32_t* out) { return read_32(stream, out, true); }
+io_result read_le32(std::FILE* stream, std::int32_t* out) { return read_32(stream, out, true); }
+io_result read_be32(std::FILE* stream, std::uint32_t* out) { return read_32(stream, out, false); }
+io_result read_be32(std::FILE* stream, std::int32_t* out) { return read_32(stream, out, false); }
+
+io_result write_u8(std::FILE* stream, std::uint8_t value) {
+    const std::uint8_t b[1] = {value};
+    return write_bytes(stream, b);
+}
+
+io_result write_le16(std::FILE* stream, std::int16_t value) { return write_16(stream, value, true); }
+io_result write_be16(std::FILE* stream, std::int16_t value) { return write_16(stream, value, false); }
+io_result write_le32(std::FILE* stream, std::int32_t value) { return write_32(stream, value, true); }
+io_result write_be32(std::FILE* stream, std::int32_t value) { return write_32(stream, value, false); }
+
+// Doubles travel as their IEEE 754 bytes, least significant first; on a
+// big-endian host the bytes of the value in memory are reversed.
+io_result read_le_double(std::FILE* stream, double* out) {
+    std::uint8_t b[8];
+    const io_result result = read_bytes(stream, b);
+    if (result != IO_OK) return result;
+    std::uint8_t ordered[8];
+    const bool little = host_is_little_endian();
+    for (int i = 0; i < 8; ++i) ordered[i] = little ? b[i] : b[7 - i];
+    std::memcpy(out, ordered, sizeof ordered);
+    return IO_OK;
+}
+
+io_result write_le_double(std::FILE* stream, double value) {
+    std::uint8_t raw[8];
+    std::memcpy(raw, &value, sizeof raw);
+    std::uint8_t b[8];
+    const bool little = host_is_little_endian();
+    for (int i = 0; i < 8; ++i) b[i] = little ? raw[i] : raw[7 - i];
+    return write_bytes(stream, b);
+}
+
+bool host_is_little_endian() { return std::endian::native == std::endian::little; }

@@ -1,0 +1,159 @@
+#include "test_support.hpp"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+namespace icon_test {
+
+void put_u16(bytes& out, std::uint16_t value) {
+    out.push_back(static_cast<std::uint8_t>(value & 0xFFu));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void put_u32(bytes& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu));
+}
+
+void patch_u16(bytes& out, std::size_t at, std::uint16_t value) {
+    out.at(at) = static_cast<std::uint8_t>(value & 0xFFu);
+    out.at(at + 1) = static_cast<std::uint8_t>(value >> 8);
+}
+
+void patch_u32(bytes& out, std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) out.at(at + i) = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
+}
+
+bytes bitmap_image(std::int32_t width, std::int32_t height, std::uint16_t bit_count, std::size_t size) {
+    bytes out;
+    put_u32(out, 40);
+    put_u32(out, static_cast<std::uint32_t>(width));
+    put_u32(out, static_cast<std::uint32_t>(height));
+    put_u16(out, 1);
+    put_u16(out, bit_count);
+    for (int i = 0; i < 6; ++i) put_u32(out, 0);
+    out.resize(size, 0);
+    return out;
+}
+
+bytes sized_bitmap(std::int32_t width, std::int32_t height, std::uint16_t bit_count) {
+    // Same rule as the programs apply, written out for positive sizes only.
+    const std::size_t colour_row = ((static_cast<std::size_t>(bit_count) * static_cast<std::size_t>(width) + 31) / 32) * 4;
+    const std::size_t mask_row = ((static_cast<std::size_t>(width) + 31) / 32) * 4;
+    const std::size_t table = bit_count <= 8 ? (std::size_t{4} << bit_count) : 0;
+    const std::size_t rows = static_cast<std::size_t>(height / 2);
+    return bitmap_image(width, height, bit_count, 40 + table + rows * (colour_row + mask_row));
+}
+
+bytes png_image(std::size_t size) {
+    bytes out = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+    for (std::size_t i = out.size(); i < size; ++i) out.push_back(static_cast<std::uint8_t>(i * 7));
+    out.resize(size);
+    return out;
+}
+
+bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type) {
+    bytes out;
+    put_u16(out, 0);
+    put_u16(out, id_type);
+    put_u16(out, static_cast<std::uint16_t>(images.size()));
+    std::size_t offset = 6 + 16 * images.size();
+    for (const bytes& image : images) {
+        out.insert(out.end(), {16, 16, 0, 0});
+        put_u16(out, 1);
+        put_u16(out, 32);
+        put_u32(out, static_cast<std::uint32_t>(image.size()));
+        put_u32(out, static_cast<std::uint32_t>(offset));
+        offset += image.size();
+    }
+    for (const bytes& image : images) out.insert(out.end(), image.begin(), image.end());
+    return out;
+}
+
+bytes read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const bytes& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+void write_file(const std::string& path, const std::string& text) { write_file(path, bytes(text.begin(), text.end())); }
+
+scratch_dir::scratch_dir() {
+    std::string pattern = ::testing::TempDir() + "icon-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+scratch_dir::~scratch_dir() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string scratch_dir::put(const std::string& name, const bytes& data) const {
+    const std::string where = file(name);
+    write_file(where, data);
+    return where;
+}
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+run_result run_program(const std::string& program, const std::vector<std::string>& args) {
+    const scratch_dir capture;
+    const std::string out_path = capture.file("stdout");
+    const std::string err_path = capture.file("stderr");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0) _exit(126);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+    run_result result;
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    result.out = slurp(out_path);
+    result.err = slurp(err_path);
+    return result;
+}
+
+memory_stream::memory_stream(const bytes& data) : data_(data) {
+    // fmemopen wants a buffer of one byte or more; an empty stream is /dev/null.
+    stream_ = data_.empty() ? std::fopen("/dev/null", "rb") : fmemopen(data_.data(), data_.size(), "rb");
+    if (stream_ == nullptr) throw std::runtime_error("fmemopen failed");
+}
+
+memory_stream::~memory_stream() { std::fclose(stream_); }
+
+}  // namespace icon_test

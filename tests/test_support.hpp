@@ -1,0 +1,79 @@
+// Helpers shared by the tests: icon files built byte by byte, scratch
+// folders, and running a built program with its output captured.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace icon_test {
+
+using bytes = std::vector<std::uint8_t>;
+
+void put_u16(bytes& out, std::uint16_t value);
+void put_u32(bytes& out, std::uint32_t value);
+void patch_u16(bytes& out, std::size_t at, std::uint16_t value);
+void patch_u32(bytes& out, std::size_t at, std::uint32_t value);
+
+// A bitmap image: a 40-byte header (biSize 40, biPlanes 1) followed by zero
+// bytes up to `size` bytes in all.
+bytes bitmap_image(std::int32_t width, std::int32_t height, std::uint16_t bit_count, std::size_t size);
+// A bitmap image whose size is the one its header implies.
+bytes sized_bitmap(std::int32_t width, std::int32_t height, std::uint16_t bit_count);
+// A PNG image of `size` bytes (at least 8): the signature, then a fixed pattern.
+bytes png_image(std::size_t size);
+
+// An icon file holding `images` back to back behind a directory of one entry
+// per image, each entry with dwBytesInRes = the image's length and
+// dwImageOffset = where it lies. Entry i starts at byte 6 + 16 * i; its
+// dwBytesInRes at + 8 and its dwImageOffset at + 12.
+bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type = 1);
+inline std::size_t entry_at(std::size_t i) { return 6 + 16 * i; }
+
+// Reads a file whole; empty when it cannot be read.
+bytes read_file(const std::string& path);
+void write_file(const std::string& path, const bytes& data);
+void write_file(const std::string& path, const std::string& text);
+
+// A fresh folder under the test temp dir, removed with its files at the end.
+class scratch_dir {
+   public:
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Writes `data` to a file of that name and answers its path.
+    std::string put(const std::string& name, const bytes& data) const;
+
+   private:
+    std::string path_;
+};
+
+struct run_result {
+    std::string out;
+    std::string err;
+    int status = -1;  // the exit status, or 128 + signal number
+};
+
+// Runs `program` with `args` (not counting argv[0]), with standard input
+// from /dev/null and standard output and error captured apart.
+run_result run_program(const std::string& program, const std::vector<std::string>& args);
+
+// An open read-only stream over a copy of `data`, closed by the destructor.
+class memory_stream {
+   public:
+    explicit memory_stream(const bytes& data);
+    ~memory_stream();
+    memory_stream(const memory_stream&) = delete;
+    memory_stream& operator=(const memory_stream&) = delete;
+    std::FILE* get() const { return stream_; }
+
+   private:
+    bytes data_;
+    std::FILE* stream_;
+};
+
+}  // namespace icon_test
