@@ -1,0 +1,67 @@
+// Shared by the fuzz targets: failing loudly, capturing what a program writes
+// to its console, and a plain model of the ICO fields to check results against.
+//
+// A target aborts on the first property that does not hold; libFuzzer keeps
+// the input as a crash artifact, and the replay program turns it into a
+// failing test.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace fuzz {
+
+using bytes = std::vector<std::uint8_t>;
+
+// Writes `what` (and `detail`) to the real standard error, then aborts.
+[[noreturn]] void fail(const char* what, const std::string& detail = {});
+inline void check(bool ok, const char* what) {
+    if (!ok) fail(what);
+}
+void check_text(const std::string& got, const std::string& want, const char* what);
+
+// printf into a std::string.
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+
+// Little-endian fields decoded byte by byte, independently of the library.
+inline std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] + 256 * p[1]); }
+inline std::uint32_t le32(const std::uint8_t* p) {
+    return p[0] + 256u * (p[1] + 256u * (p[2] + 256u * std::uint32_t{p[3]}));
+}
+inline std::int32_t le32s(const std::uint8_t* p) { return static_cast<std::int32_t>(le32(p)); }
+
+// The size a bitmap image's header implies, reckoned in 64 bits and cut to
+// 32 only where the format's arithmetic wraps (before each division and at
+// the end): header, full colour table up to 8 bits, and biHeight / 2 rows of
+// colour and mask bits, each row rounded as the format rounds it.
+std::int32_t reference_size(std::int32_t width, std::int32_t height, std::uint16_t bit_count);
+
+// A read-only stream over `data` (which must outlive it); never null.
+std::FILE* open_bytes(bytes& data);
+
+// Replaces stdout and stderr by memory streams for its lifetime, so that a
+// program's listing can be compared with what the model expects.
+class console_capture {
+   public:
+    console_capture();
+    ~console_capture();
+    console_capture(const console_capture&) = delete;
+    console_capture& operator=(const console_capture&) = delete;
+    std::string out();
+    std::string err();
+
+   private:
+    std::FILE* saved_out_;
+    std::FILE* saved_err_;
+    char* out_buffer_ = nullptr;
+    char* err_buffer_ = nullptr;
+    std::size_t out_size_ = 0;
+    std::size_t err_size_ = 0;
+    std::FILE* out_;
+    std::FILE* err_;
+};
+
+}  // namespace fuzz

@@ -1,0 +1,229 @@
+// Hostile input files, generated here, run through the built programs: each
+// case with its exact listing, messages and exit status. The expected values
+// were worked out by hand from the ICO layout and the size rule.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+using namespace icon_test;
+
+namespace {
+
+const std::string inspector = ICON_INSPECTOR;
+
+// One 16 x 16 image of 4 bits per pixel: the directory entry at 6 (its
+// dwBytesInRes at 14, its dwImageOffset at 18), the 296-byte image at 22
+// (biSize at 22, biWidth 26, biHeight 30, biBitCount 36); 318 bytes.
+bytes one_bitmap() { return icon_file({sized_bitmap(16, 32, 4)}); }
+constexpr std::size_t bytes_in_res = 14;
+constexpr std::size_t image_offset = 18;
+constexpr std::size_t bi_size = 22;
+constexpr std::size_t bi_width = 26;
+constexpr std::size_t bi_height = 30;
+constexpr std::size_t bi_bit_count = 36;
+
+bytes patched32(bytes data, std::size_t at, std::uint32_t value) {
+    patch_u32(data, at, value);
+    return data;
+}
+
+bytes patched16(bytes data, std::size_t at, std::uint16_t value) {
+    patch_u16(data, at, value);
+    return data;
+}
+
+bytes prefix(bytes data, std::size_t length) {
+    data.resize(length);
+    return data;
+}
+
+const std::string entry0 = "ICONDIRENTRY[ 0] @     22";
+const std::string line_16_16_4 =
+    entry0 + " : biWidth =  16  biHeight =  16*2  biPlanes = 1  biBitCount =  4  biClrUsed =   0\n";
+const std::string no_header = "## ERROR: can't read BITMAPINFOHEADER\n";
+const std::string no_entry = "## ERROR: can't read ICONDIRENTRY\n";
+const std::string no_dir = "## ERROR: can't read ICONDIR\n";
+
+std::string should_be(const std::string& expected, const std::string& found) {
+    return "## ERROR: dwBytesInRes should be " + expected + " (not " + found + ")\n";
+}
+
+struct hostile_case {
+    const char* name;
+    bytes data;
+    std::string out;  // after the name line
+    std::string err;
+};
+
+std::vector<hostile_case> hostile_cases() {
+    const bytes one = one_bitmap();
+    std::vector<hostile_case> cases;
+    for (std::size_t n = 0; n <= 5; ++n) cases.push_back({"short file", prefix(one, n), "", no_dir});
+    cases.push_back({"6 bytes naming one entry", prefix(one, 6), "", no_entry});
+
+    std::string many_missing = no_header;
+    for (int i = 1; i < 65535; ++i) many_missing += no_entry;
+    cases.push_back(
+        {"idCount 65535, one entry", patched16(prefix(one, 22), 4, 65535), entry0 + "\n", many_missing});
+    cases.push_back({"entry cut after 9 bytes", prefix(one, 15), "", no_entry});
+    cases.push_back({"entry cut after 15 bytes", prefix(one, 21), "", no_entry});
+
+    // dwBytesInRes is only compared; a PNG image's is not even that.
+    for (const auto& [value, text] :
+         std::vector<std::pair<std::uint32_t, const char*>>{{0, "0"},
+                                                            {39, "39"},
+                                                            {1000, "1000"},
+                                                            {0x7FFFFFFF, "2147483647"},
+                                                            {0xFFFFFFFF, "-1"},
+                                                            {0x80000000, "-2147483648"}}) {
+        cases.push_back(
+            {"dwBytesInRes", patched32(one, bytes_in_res, value), line_16_16_4, should_be("296", text)});
+        cases.push_back({"PNG dwBytesInRes", patched32(icon_file({png_image(40)}), bytes_in_res, value),
+                         entry0 + " : PNG (Vista) format icon\n", ""});
+    }
+
+    // Offsets. At 6 the header is read over the directory entry and the
+    // image's first bytes; at 0 over the ICONDIR as well.
+    cases.push_back(
+        {"offset inside the directory", patched32(one, image_offset, 6),
+         "ICONDIRENTRY[ 0] @      6 : biWidth =2097153  biHeight = 148*2  biPlanes = 6  biBitCount =  0  "
+         "biClrUsed =   0\n",
+         should_be("38797948", "296")});
+    cases.push_back({"offset 0", patched32(one, image_offset, 0),
+                     "ICONDIRENTRY[ 0] @      0 : biWidth =269484033  biHeight =32768*2  biPlanes =32  "
+                     "biBitCount =296  biClrUsed =65536\n",
+                     should_be("1441832", "296")});
+    cases.push_back(
+        {"offset at the end", patched32(one, image_offset, 318), "ICONDIRENTRY[ 0] @    318\n", no_header});
+    cases.push_back({"header cut by the end", patched32(one, image_offset, 300),
+                     "ICONDIRENTRY[ 0] @    300\n", no_header});
+    cases.push_back({"offset past the end", patched32(one, image_offset, 100000),
+                     "ICONDIRENTRY[ 0] @ 100000\n", no_header});
+    cases.push_back({"offset with bit 31", patched32(one, image_offset, 0x80000000),
+                     "ICONDIRENTRY[ 0] @-2147483648\n", no_header});
+
+    const auto field_line = [](const char* width, const char* half, const char* bits) {
+        return entry0 + " : biWidth =" + width + "  biHeight =" + half +
+               "*2  biPlanes = 1  biBitCount =" + bits + "  biClrUsed =   0\n";
+    };
+    struct header_case {
+        const char* name;
+        std::size_t at;
+        std::uint32_t value;
+        const char *width, *half, *bits, *expected;
+    };
+    for (const header_case& h : std::vector<header_case>{
+             {"biHeight 0", bi_height, 0, "  16", "   0", "  4", "104"},
+             {"biHeight odd", bi_height, 31, "  16", "  15", "  4", "284"},
+             {"biHeight odd, rounded toward zero", bi_height, 33, "  16", "  16", "  4", nullptr},
+             {"biHeight negative", bi_height, static_cast<std::uint32_t>(-32), "  16", " -16", "  4", "-88"},
+             {"biHeight INT32_MIN", bi_height, 0x80000000, "  16", "-1073741824", "  4", "104"},
+             {"biWidth 0", bi_width, 0, "   0", "  16", "  4", "104"},
+             {"biWidth negative", bi_width, static_cast<std::uint32_t>(-16), " -16", "  16", "  4", "40"},
+             {"biWidth INT32_MAX", bi_width, 0x7FFFFFFF, "2147483647", "  16", "  4", "168"},
+             {"biBitCount 0", bi_bit_count, 0, "  16", "  16", "  0", "108"},
+             {"biBitCount 3", bi_bit_count, 3, "  16", "  16", "  3", "264"},
+             {"biBitCount 64", bi_bit_count, 64, "  16", "  16", " 64", "2152"},
+             {"biBitCount 65535", bi_bit_count, 65535, "  16", "  16", "65535", "2097256"},
+             {"biSize 12", bi_size, 12, "  16", "  16", "  4", nullptr},
+             {"biSize 108", bi_size, 108, "  16", "  16", "  4", nullptr},
+             {"biSize 0xFFFFFFFF", bi_size, 0xFFFFFFFF, "  16", "  16", "  4", nullptr},
+         }) {
+        bytes data = one;
+        if (h.at == bi_bit_count) {
+            patch_u16(data, h.at, static_cast<std::uint16_t>(h.value));
+        } else {
+            patch_u32(data, h.at, h.value);
+        }
+        cases.push_back({h.name, data, field_line(h.width, h.half, h.bits),
+                         h.expected == nullptr ? "" : should_be(h.expected, "296")});
+    }
+
+    // Sizes that wrap round to a small positive number and match: 68-byte
+    // rows times -2^30 rows are 0 modulo 2^32, and 2^30 pixels of 4 bits
+    // are a 0-byte colour row (with a mask row of 2^27 bytes, 32 times).
+    cases.push_back(
+        {"rows times row size wraps to 0", icon_file({bitmap_image(16, INT32_MIN, 32, 40)}),
+         entry0 +
+             " : biWidth =  16  biHeight =-1073741824*2  biPlanes = 1  biBitCount = 32  biClrUsed =   0\n",
+         ""});
+    cases.push_back(
+        {"colour row wraps to 0", icon_file({bitmap_image(1 << 30, 64, 4, 104)}),
+         entry0 +
+             " : biWidth =1073741824  biHeight =  32*2  biPlanes = 1  biBitCount =  4  biClrUsed =   0\n",
+         ""});
+    return cases;
+}
+
+TEST(HostileInputs, Inspector) {
+    const scratch_dir dir;
+    for (const hostile_case& c : hostile_cases()) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.put("case.ico", c.data);
+        const run_result r = run_program(inspector, {path});
+        EXPECT_EQ(r.out, path + "\n" + c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
+// The three-image example (bitmaps at 54 and 350, a PNG at 4614) cut at
+// every length, all in one run: an entry is listed when its 16 bytes are
+// there, and its fields when the 40 bytes at its offset are.
+TEST(HostileInputs, InspectorOverEveryCut) {
+    const bytes whole = icon_file({sized_bitmap(16, 32, 4), sized_bitmap(32, 64, 32), png_image(100)});
+    ASSERT_EQ(whole.size(), 4714u);
+    const std::size_t offsets[] = {54, 350, 4614};
+    const std::string lines[] = {
+        "ICONDIRENTRY[ 0] @     54 : biWidth =  16  biHeight =  16*2  biPlanes = 1  biBitCount =  4  "
+        "biClrUsed =   0\n",
+        "ICONDIRENTRY[ 1] @    350 : biWidth =  32  biHeight =  32*2  biPlanes = 1  biBitCount = 32  "
+        "biClrUsed =   0\n",
+        "ICONDIRENTRY[ 2] @   4614 : PNG (Vista) format icon\n"};
+    const scratch_dir dir;
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        const std::string path = dir.put(std::to_string(length), prefix(whole, length));
+        args.push_back(path);
+        out += path + "\n";
+        if (length < 6) {
+            err += no_dir;
+            continue;
+        }
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (length < 6 + 16 * (i + 1)) {
+                err += no_entry;
+            } else if (length < offsets[i] + 40) {
+                out += lines[i].substr(0, 25) + "\n";
+                err += no_header;
+            } else {
+                out += lines[i];
+            }
+        }
+    }
+    const run_result r = run_program(inspector, args);
+    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(r.err, err);
+    EXPECT_EQ(r.status, 0);
+}
+
+// An input given twice is inspected twice; a folder and /dev/null open but
+// hold no ICONDIR; a missing path leaves no trace.
+TEST(HostileInputs, InspectorOverOddPaths) {
+    const scratch_dir dir;
+    const std::string path = dir.put("one.ico", one_bitmap());
+    const run_result r =
+        run_program(inspector, {path, path, dir.path(), "/dev/null", dir.file("missing"), path});
+    const std::string listing = path + "\n" + line_16_16_4;
+    EXPECT_EQ(r.out, listing + listing + dir.path() + "\n/dev/null\n" + listing);
+    EXPECT_EQ(r.err, no_dir + no_dir);
+    EXPECT_EQ(r.status, 0);
+}
+
+}  // namespace
