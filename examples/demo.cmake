@@ -12,6 +12,8 @@ foreach(var BUNDLER INSPECTOR EXAMPLES WORK_DIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "demo.cmake: ${var} is not set")
   endif()
+  # The programs run from the scratch folder.
+  get_filename_component(${var} "${${var}}" ABSOLUTE)
 endforeach()
 
 set(inputs palette.ico truecolor.ico png.ico pointer.cur damaged.ico)
@@ -40,9 +42,13 @@ function(run_step program shown_name)
 endfunction()
 
 run_step("${BUNDLER}" icon-bundler -o bundle.ico ${inputs})
-run_step("${INSPECTOR}" icon-inspector bundle.ico pointer.cur damaged.ico)
+run_step("${INSPECTOR}" icon-inspector bundle.ico)
+run_step("${INSPECTOR}" icon-inspector pointer.cur)
+run_step("${INSPECTOR}" icon-inspector damaged.ico)
 
-message("${transcript}")
+# message() adds the last line end of its own.
+string(REGEX REPLACE "\n$" "" shown "${transcript}")
+message("${shown}")
 
 if(DEFINED EXPECTED)
   file(READ "${EXPECTED}" expected)
