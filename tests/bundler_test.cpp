@@ -330,3 +330,35 @@ TEST(Bundler, AtMost65535Icons) {
 }
 
 }  // namespace
+
+namespace {
+
+// A real 2 x 2 RGBA PNG stream, so a peer reader can decode the bundle whole.
+const bytes tiny_png = {
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00, 0x00, 0x02,
+    0x00, 0x00, 0x00, 0x02, 0x08, 0x06, 0x00, 0x00, 0x00, 0x72, 0xB6, 0x0D, 0x24, 0x00, 0x00, 0x00, 0x14, 0x49, 0x44, 0x41,
+    0x54, 0x78, 0x9C, 0x63, 0xFC, 0xCF, 0xC0, 0xD0, 0xC0, 0xC0, 0xC0, 0xC0, 0xC0, 0xC4, 0x00, 0x05, 0x00, 0x18, 0x25, 0x01,
+    0x83, 0x46, 0x88, 0x95, 0x27, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+
+// icoutils' icotool, an independent reader, lists and extracts every image
+// of a bundle.
+TEST(Bundler, BundleReadsBackInAPeer) {
+    const std::string icotool = "/usr/bin/icotool";
+    if (!exists(icotool)) GTEST_SKIP() << "icotool (icoutils) is not installed";
+    const scratch_dir dir;
+    const std::string a = dir.put("a.ico", icon_file({sized_bitmap(16, 32, 1), sized_bitmap(16, 32, 4), tiny_png}));
+    const std::string b = dir.put("b.ico", icon_file({sized_bitmap(32, 64, 8), sized_bitmap(48, 96, 24), sized_bitmap(64, 128, 32)}));
+    ASSERT_EQ(run_program(bundler, {"-o", dir.file("out.ico"), a, b}).status, 0);
+
+    const run_result list = run_program(icotool, {"-l", dir.file("out.ico")});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.err, "");
+    std::size_t lines = 0;
+    for (char c : list.out) lines += c == '\n';
+    EXPECT_EQ(lines, 6u) << list.out;
+
+    const run_result extract = run_program(icotool, {"-x", "-o", dir.path(), dir.file("out.ico")});
+    EXPECT_EQ(extract.status, 0) << extract.err;
+}
+
+}  // namespace
