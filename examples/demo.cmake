@@ -4,9 +4,10 @@
 #
 #   cmake -DBUNDLER=<icon-bundler> -DINSPECTOR=<icon-inspector>
 #         -DEXAMPLES=<this folder> -DWORK_DIR=<scratch folder>
-#         [-DEXPECTED=<transcript file>] -P demo.cmake
+#         [-DEXPECTED=<transcript file>] [-DQUOTED_IN=<README.md>] -P demo.cmake
 #
-# With EXPECTED set, the transcript must equal that file byte for byte.
+# With EXPECTED set, the transcript must equal that file byte for byte; with
+# QUOTED_IN set, that Markdown file must quote it whole in one code block.
 
 foreach(var BUNDLER INSPECTOR EXAMPLES WORK_DIR)
   if(NOT DEFINED ${var})
@@ -56,5 +57,13 @@ if(DEFINED EXPECTED)
     file(WRITE "${WORK_DIR}/transcript.txt" "${transcript}")
     message(FATAL_ERROR "The transcript above differs from ${EXPECTED}; "
                         "compare with: diff -u ${EXPECTED} ${WORK_DIR}/transcript.txt")
+  endif()
+endif()
+
+if(DEFINED QUOTED_IN)
+  file(READ "${QUOTED_IN}" document)
+  string(FIND "${document}" "```\n${shown}```" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${QUOTED_IN} does not quote the transcript above")
   endif()
 endif()
