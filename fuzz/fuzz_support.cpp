@@ -22,7 +22,8 @@ void say(const std::string& text) {
 }  // namespace
 
 void fail(const char* what, const std::string& detail) {
-    say(std::string("fuzz check failed: ") + what + "\n" + detail);
+    say(std::string("fuzz check failed: ") + what + "\n" + detail +
+        (detail.empty() || detail.back() == '\n' ? "" : "\n"));
     std::abort();
 }
 

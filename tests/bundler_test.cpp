@@ -19,45 +19,6 @@ std::string usage(const std::string& message) {
     return "## " + message + "\n## usage: " + bundler + " -o outputfile inputfile(s)\n";
 }
 
-// One image as the output should carry it: its input entry's 16 bytes and
-// the bytes at its offset, zero-padded where the input ends early.
-struct placed {
-    bytes entry;
-    bytes image;
-};
-
-std::uint32_t u32_at(const bytes& data, std::size_t at) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) value |= std::uint32_t{data.at(at + i)} << (8 * i);
-    return value;
-}
-
-placed image_of(const bytes& file, std::size_t index) {
-    const std::size_t at = entry_at(index);
-    placed p{bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at + 16)), {}};
-    const std::size_t size = u32_at(file, at + 8);
-    const std::size_t offset = u32_at(file, at + 12);
-    for (std::size_t i = 0; i < size; ++i) p.image.push_back(offset + i < file.size() ? file[offset + i] : 0);
-    return p;
-}
-
-// The bundle as an independent reader expects it: a header, the entries
-// with offsets rewritten, then the images back to back.
-bytes bundle_of(const std::vector<placed>& images) {
-    bytes out;
-    put_u16(out, 0);
-    put_u16(out, 1);
-    put_u16(out, static_cast<std::uint16_t>(images.size()));
-    std::size_t offset = 6 + 16 * images.size();
-    for (const placed& p : images) {
-        out.insert(out.end(), p.entry.begin(), p.entry.begin() + 12);
-        put_u32(out, static_cast<std::uint32_t>(offset));
-        offset += p.image.size();
-    }
-    for (const placed& p : images) out.insert(out.end(), p.image.begin(), p.image.end());
-    return out;
-}
-
 bool exists(const std::string& path) {
     struct stat st{};
     return stat(path.c_str(), &st) == 0;

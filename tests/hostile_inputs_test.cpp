@@ -14,6 +14,7 @@ using namespace icon_test;
 namespace {
 
 const std::string inspector = ICON_INSPECTOR;
+const std::string bundler = ICON_BUNDLER;
 
 // One 16 x 16 image of 4 bits per pixel: the directory entry at 6 (its
 // dwBytesInRes at 14, its dwImageOffset at 18), the 296-byte image at 22
@@ -52,60 +53,87 @@ std::string should_be(const std::string& expected, const std::string& found) {
     return "## ERROR: dwBytesInRes should be " + expected + " (not " + found + ")\n";
 }
 
+const std::string skip_file_entry = "## ERROR: can't read ICONDIRENTRY; skipping file\n";
+const std::string skip_file_header = "## ERROR: can't read BITMAPINFOHEADER; skipping file\n";
+const std::string skip_icon = "## ERROR: invalid BITMAPINFOHEADER; skipping icon\n";
+const std::string out_of_range = "## ERROR: image size out of range; skipping icon\n";
+const std::string short_read = "## ERROR: can't read icon\n";
+const std::string listed_16_16_4 = "#   0:   16 x  16,  4 bits/pixel\n";
+const std::string listed_png = "#   0: PNG (Vista) icon\n";
+
+// A case for both programs: what the inspector prints after the name line,
+// and what the bundler lists after its first echo of the path, reports, and
+// copies (the one image, or none). Both exit with 0.
 struct hostile_case {
     const char* name;
     bytes data;
-    std::string out;  // after the name line
+    std::string out;
     std::string err;
+    std::string listing;
+    std::string bundler_err;
+    bool bundled = false;
 };
 
 std::vector<hostile_case> hostile_cases() {
     const bytes one = one_bitmap();
     std::vector<hostile_case> cases;
-    for (std::size_t n = 0; n <= 5; ++n) cases.push_back({"short file", prefix(one, n), "", no_dir});
-    cases.push_back({"6 bytes naming one entry", prefix(one, 6), "", no_entry});
+    for (std::size_t n = 0; n <= 5; ++n) {
+        cases.push_back({"short file", prefix(one, n), "", no_dir, "", no_dir});
+    }
+    cases.push_back({"6 bytes naming one entry", prefix(one, 6), "", no_entry, "", skip_file_entry});
 
+    // The bundler leaves the file at its first missing entry.
     std::string many_missing = no_header;
     for (int i = 1; i < 65535; ++i) many_missing += no_entry;
-    cases.push_back(
-        {"idCount 65535, one entry", patched16(prefix(one, 22), 4, 65535), entry0 + "\n", many_missing});
-    cases.push_back({"entry cut after 9 bytes", prefix(one, 15), "", no_entry});
-    cases.push_back({"entry cut after 15 bytes", prefix(one, 21), "", no_entry});
+    cases.push_back({"idCount 65535, one entry", patched16(prefix(one, 22), 4, 65535), entry0 + "\n",
+                     many_missing, "", skip_file_header});
+    cases.push_back({"entry cut after 9 bytes", prefix(one, 15), "", no_entry, "", skip_file_entry});
+    cases.push_back({"entry cut after 15 bytes", prefix(one, 21), "", no_entry, "", skip_file_entry});
 
-    // dwBytesInRes is only compared; a PNG image's is not even that.
-    for (const auto& [value, text] :
-         std::vector<std::pair<std::uint32_t, const char*>>{{0, "0"},
-                                                            {39, "39"},
-                                                            {1000, "1000"},
-                                                            {0x7FFFFFFF, "2147483647"},
-                                                            {0xFFFFFFFF, "-1"},
-                                                            {0x80000000, "-2147483648"}}) {
-        cases.push_back(
-            {"dwBytesInRes", patched32(one, bytes_in_res, value), line_16_16_4, should_be("296", text)});
-        cases.push_back({"PNG dwBytesInRes", patched32(icon_file({png_image(40)}), bytes_in_res, value),
-                         entry0 + " : PNG (Vista) format icon\n", ""});
+    // A bitmap's dwBytesInRes must be its expected size; a PNG image's is
+    // taken as it is, unless it is negative or too large for an offset.
+    // The PNG image is 40 bytes at 22, the end of the file.
+    struct size_case {
+        std::uint32_t value;
+        const char* text;
+        std::string png_err;
+        bool png_bundled;
+    };
+    for (const size_case& c : std::vector<size_case>{{0, "0", "", true},
+                                                     {39, "39", "", true},
+                                                     {1000, "1000", short_read, true},
+                                                     {0x7FFFFFFF, "2147483647", out_of_range, false},
+                                                     {0xFFFFFFFF, "-1", out_of_range, false},
+                                                     {0x80000000, "-2147483648", out_of_range, false}}) {
+        cases.push_back({"dwBytesInRes", patched32(one, bytes_in_res, c.value), line_16_16_4,
+                         should_be("296", c.text), "", skip_icon});
+        cases.push_back({"PNG dwBytesInRes", patched32(icon_file({png_image(40)}), bytes_in_res, c.value),
+                         entry0 + " : PNG (Vista) format icon\n", "", c.png_bundled ? listed_png : "",
+                         c.png_err, c.png_bundled});
     }
 
     // Offsets. At 6 the header is read over the directory entry and the
-    // image's first bytes; at 0 over the ICONDIR as well.
+    // image's first bytes; at 0 over the ICONDIR as well. The bundler cannot
+    // seek to a negative offset, so it blames the entry.
     cases.push_back(
         {"offset inside the directory", patched32(one, image_offset, 6),
          "ICONDIRENTRY[ 0] @      6 : biWidth =2097153  biHeight = 148*2  biPlanes = 6  biBitCount =  0  "
          "biClrUsed =   0\n",
-         should_be("38797948", "296")});
+         should_be("38797948", "296"), "", skip_icon});
     cases.push_back({"offset 0", patched32(one, image_offset, 0),
                      "ICONDIRENTRY[ 0] @      0 : biWidth =269484033  biHeight =32768*2  biPlanes =32  "
                      "biBitCount =296  biClrUsed =65536\n",
-                     should_be("1441832", "296")});
-    cases.push_back(
-        {"offset at the end", patched32(one, image_offset, 318), "ICONDIRENTRY[ 0] @    318\n", no_header});
+                     should_be("1441832", "296"), "", skip_icon});
+    cases.push_back({"offset at the end", patched32(one, image_offset, 318), "ICONDIRENTRY[ 0] @    318\n",
+                     no_header, "", skip_file_header});
     cases.push_back({"header cut by the end", patched32(one, image_offset, 300),
-                     "ICONDIRENTRY[ 0] @    300\n", no_header});
+                     "ICONDIRENTRY[ 0] @    300\n", no_header, "", skip_file_header});
     cases.push_back({"offset past the end", patched32(one, image_offset, 100000),
-                     "ICONDIRENTRY[ 0] @ 100000\n", no_header});
+                     "ICONDIRENTRY[ 0] @ 100000\n", no_header, "", skip_file_header});
     cases.push_back({"offset with bit 31", patched32(one, image_offset, 0x80000000),
-                     "ICONDIRENTRY[ 0] @-2147483648\n", no_header});
+                     "ICONDIRENTRY[ 0] @-2147483648\n", no_header, "", skip_file_entry});
 
+    // Header fields; the bundler takes only the images whose biSize is odd.
     const auto field_line = [](const char* width, const char* half, const char* bits) {
         return entry0 + " : biWidth =" + width + "  biHeight =" + half +
                "*2  biPlanes = 1  biBitCount =" + bits + "  biClrUsed =   0\n";
@@ -139,23 +167,27 @@ std::vector<hostile_case> hostile_cases() {
         } else {
             patch_u32(data, h.at, h.value);
         }
+        const bool taken = h.at == bi_size;
         cases.push_back({h.name, data, field_line(h.width, h.half, h.bits),
-                         h.expected == nullptr ? "" : should_be(h.expected, "296")});
+                         h.expected == nullptr ? "" : should_be(h.expected, "296"),
+                         taken ? listed_16_16_4 : "", taken ? "" : skip_icon, taken});
     }
 
     // Sizes that wrap round to a small positive number and match: 68-byte
     // rows times -2^30 rows are 0 modulo 2^32, and 2^30 pixels of 4 bits
     // are a 0-byte colour row (with a mask row of 2^27 bytes, 32 times).
+    // The bundler takes the first (a negative height passes its limit) and
+    // refuses the second for its width.
     cases.push_back(
         {"rows times row size wraps to 0", icon_file({bitmap_image(16, INT32_MIN, 32, 40)}),
          entry0 +
              " : biWidth =  16  biHeight =-1073741824*2  biPlanes = 1  biBitCount = 32  biClrUsed =   0\n",
-         ""});
+         "", "#   0:   16 x-1073741824, 32 bits/pixel\n", "", true});
     cases.push_back(
         {"colour row wraps to 0", icon_file({bitmap_image(1 << 30, 64, 4, 104)}),
          entry0 +
              " : biWidth =1073741824  biHeight =  32*2  biPlanes = 1  biBitCount =  4  biClrUsed =   0\n",
-         ""});
+         "", "", skip_icon});
     return cases;
 }
 
@@ -168,6 +200,23 @@ TEST(HostileInputs, Inspector) {
         EXPECT_EQ(r.out, path + "\n" + c.out);
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.status, 0);
+    }
+}
+
+TEST(HostileInputs, Bundler) {
+    const scratch_dir dir;
+    for (const hostile_case& c : hostile_cases()) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.put("case.ico", c.data);
+        const std::string output = dir.file("out.ico");
+        const run_result r = run_program(bundler, {"-o", output, path});
+        const std::string summary = c.bundled ? "Bundled 1 icons from 1 input files.\n\n"
+                                              : "No icons found, wrote empty icon suite\n";
+        EXPECT_EQ(r.out, path + "\n" + c.listing + path + "\n" + summary);
+        EXPECT_EQ(r.err, c.bundler_err);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(read_file(output),
+                  bundle_of(c.bundled ? std::vector<placed>{image_of(c.data, 0)} : std::vector<placed>{}));
     }
 }
 
@@ -213,6 +262,56 @@ TEST(HostileInputs, InspectorOverEveryCut) {
     EXPECT_EQ(r.status, 0);
 }
 
+// Three images (a 1-bit bitmap of 176 bytes at 54, a 60-byte PNG at 230, a
+// 24-bit bitmap of 104 bytes at 290) cut at every length, each cut one input
+// of a single bundling. An image is taken when its entry and its 40-byte
+// header are there, and copied whole, with zeros for what its input lacks.
+TEST(HostileInputs, BundlerOverEveryCut) {
+    const bytes whole = icon_file({sized_bitmap(16, 32, 1), png_image(60), sized_bitmap(4, 8, 24)});
+    ASSERT_EQ(whole.size(), 394u);
+    const std::size_t offsets[] = {54, 230, 290};
+    const std::size_t sizes[] = {176, 60, 104};
+    const std::string lines[] = {"#   0:   16 x  16,  1 bit/pixel\n", "#   1: PNG (Vista) icon\n",
+                                 "#   2:    4 x   4, 24 bits/pixel\n"};
+    const scratch_dir dir;
+    std::vector<std::string> args = {"-o", dir.file("out.ico")};
+    std::string scan;
+    std::string copy;
+    std::string scan_err;
+    std::string copy_err;
+    std::vector<placed> images;
+    for (std::size_t length = 0; length <= whole.size(); ++length) {
+        const bytes cut = prefix(whole, length);
+        const std::string path = dir.put(std::to_string(length) + ".ico", cut);
+        args.push_back(path);
+        scan += path + "\n";
+        copy += path + "\n";
+        if (length < 6) {
+            scan_err += no_dir;
+            continue;
+        }
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (length < 6 + 16 * (i + 1)) {
+                scan_err += skip_file_entry;
+                break;
+            }
+            if (length < offsets[i] + 40) {
+                scan_err += skip_file_header;
+                break;
+            }
+            scan += lines[i];
+            if (length < offsets[i] + sizes[i]) copy_err += short_read;
+            images.push_back(image_of(cut, i));
+        }
+    }
+    const run_result r = run_program(bundler, args);
+    EXPECT_EQ(r.out,
+              scan + copy + "Bundled " + std::to_string(images.size()) + " icons from 395 input files.\n\n");
+    EXPECT_EQ(r.err, scan_err + copy_err);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(dir.file("out.ico")), bundle_of(images));
+}
+
 // An input given twice is inspected twice; a folder and /dev/null open but
 // hold no ICONDIR; a missing path leaves no trace.
 TEST(HostileInputs, InspectorOverOddPaths) {
@@ -224,6 +323,30 @@ TEST(HostileInputs, InspectorOverOddPaths) {
     EXPECT_EQ(r.out, listing + listing + dir.path() + "\n/dev/null\n" + listing);
     EXPECT_EQ(r.err, no_dir + no_dir);
     EXPECT_EQ(r.status, 0);
+}
+
+// The bundler takes an input given twice twice, and reports the others in
+// its own words; only the missing path is reported in both passes.
+TEST(HostileInputs, BundlerOverOddPaths) {
+    const scratch_dir dir;
+    const bytes one = one_bitmap();
+    const std::string path = dir.put("one.ico", one);
+    const std::string missing = dir.file("missing");
+    const std::vector<std::string> inputs = {path, path, dir.path(), "/dev/null", missing, path};
+    std::vector<std::string> args = {"-o", dir.file("out.ico")};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    const run_result r = run_program(bundler, args);
+    std::string echoes;
+    for (const std::string& input : inputs) echoes += input + "\n";
+    const std::string listed = path + "\n" + listed_16_16_4;
+    EXPECT_EQ(r.out, listed + listed + dir.path() + "\n/dev/null\n" + missing + "\n" + listed + echoes +
+                         "Bundled 3 icons from 6 input files.\n\n");
+    const std::string open_failed =
+        "open failed: No such file or directory\n## ERROR: can't open input file\n";
+    EXPECT_EQ(r.err, no_dir + no_dir + open_failed + open_failed);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(dir.file("out.ico")),
+              bundle_of({image_of(one, 0), image_of(one, 0), image_of(one, 0)}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -78,6 +79,36 @@ bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type) {
     return out;
 }
 
+std::uint32_t u32_at(const bytes& data, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) value |= std::uint32_t{data.at(at + i)} << (8 * i);
+    return value;
+}
+
+placed image_of(const bytes& file, std::size_t index) {
+    const std::size_t at = entry_at(index);
+    placed p{bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at + 16)), {}};
+    const std::size_t size = u32_at(file, at + 8);
+    const std::size_t offset = u32_at(file, at + 12);
+    for (std::size_t i = 0; i < size; ++i) p.image.push_back(offset + i < file.size() ? file[offset + i] : 0);
+    return p;
+}
+
+bytes bundle_of(const std::vector<placed>& images) {
+    bytes out;
+    put_u16(out, 0);
+    put_u16(out, 1);
+    put_u16(out, static_cast<std::uint16_t>(images.size()));
+    std::size_t offset = 6 + 16 * images.size();
+    for (const placed& p : images) {
+        out.insert(out.end(), p.entry.begin(), p.entry.begin() + 12);
+        put_u32(out, static_cast<std::uint32_t>(offset));
+        offset += p.image.size();
+    }
+    for (const placed& p : images) out.insert(out.end(), p.image.begin(), p.image.end());
+    return out;
+}
+
 bytes read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -117,11 +148,20 @@ std::string slurp(const std::string& path) {
 
 }  // namespace
 
-run_result run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd) {
+run_result run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                       const std::function<void()>& in_child) {
     const scratch_dir capture;
     const std::string out_path = capture.file("stdout");
     const std::string err_path = capture.file("stderr");
+    // ICON_TEST_WRAPPER, when set, is a command (such as a valgrind call)
+    // that each program is run under; its words are split at blanks.
+    std::vector<std::string> wrapper;
+    if (const char* words = std::getenv("ICON_TEST_WRAPPER")) {
+        std::istringstream split(words);
+        for (std::string word; split >> word;) wrapper.push_back(word);
+    }
     std::vector<char*> argv;
+    for (std::string& word : wrapper) argv.push_back(word.data());
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -137,7 +177,8 @@ run_result run_program(const std::string& program, const std::vector<std::string
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        execv(program.c_str(), argv.data());
+        if (in_child) in_child();
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     int wait_status = 0;

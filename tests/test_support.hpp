@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,18 @@ bytes png_image(std::size_t size);
 // dwBytesInRes at + 8 and its dwImageOffset at + 12.
 bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type = 1);
 inline std::size_t entry_at(std::size_t i) { return 6 + 16 * i; }
+
+// One image as a bundle should carry it: its input entry's 16 bytes and the
+// dwBytesInRes bytes at its offset, zero-padded where the input ends early.
+struct placed {
+    bytes entry;
+    bytes image;
+};
+std::uint32_t u32_at(const bytes& data, std::size_t at);
+placed image_of(const bytes& file, std::size_t index);
+// The bundle as an independent reader expects it: a header, the entries
+// with offsets rewritten, then the images back to back.
+bytes bundle_of(const std::vector<placed>& images);
 
 // Reads a file whole; empty when it cannot be read.
 bytes read_file(const std::string& path);
@@ -60,9 +73,11 @@ struct run_result {
 
 // Runs `program` with `args` (not counting argv[0]), with standard input
 // from /dev/null and standard output and error captured apart; in folder
-// `cwd` when it is not empty.
+// `cwd` when it is not empty. `in_child` runs in the child just before the
+// program starts (to set a resource limit, for example). When the
+// environment holds ICON_TEST_WRAPPER, the program runs under that command.
 run_result run_program(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& cwd = "");
+                       const std::string& cwd = "", const std::function<void()>& in_child = {});
 
 // An open read-only stream over a copy of `data`, closed by the destructor.
 class memory_stream {
