@@ -6,9 +6,9 @@
 
 io_result stream_read(std::FILE* stream, std::int32_t* count, void* buffer) {
     const std::int32_t wanted = *count;
-    if (wanted < 0) {  // no byte can move for a negative request
+    if (wanted <= 0) {  // nothing to move, and no buffer needed; a negative request fails
         *count = 0;
-        return IO_ERROR;
+        return wanted == 0 ? IO_OK : IO_ERROR;
     }
     const std::size_t got = std::fread(buffer, 1, static_cast<std::size_t>(wanted), stream);
     *count = static_cast<std::int32_t>(got);
@@ -17,9 +17,9 @@ io_result stream_read(std::FILE* stream, std::int32_t* count, void* buffer) {
 
 io_result stream_write(std::FILE* stream, std::int32_t* count, const void* data) {
     const std::int32_t wanted = *count;
-    if (wanted < 0) {
+    if (wanted <= 0) {  // an empty buffer may be a null pointer, which stdio must not see
         *count = 0;
-        return IO_ERROR;
+        return wanted == 0 ? IO_OK : IO_ERROR;
     }
     const std::size_t put = std::fwrite(data, 1, static_cast<std::size_t>(wanted), stream);
     *count = static_cast<std::int32_t>(put);

@@ -72,7 +72,7 @@ TEST(StreamIo, ShortReadConsumesWhatArrived) {
     EXPECT_EQ(position, 3);
 }
 
-TEST(StreamIo, NegativeCountMovesNothing) {
+TEST(StreamIo, EmptyAndNegativeCountsMoveNothing) {
     const memory_stream in({1, 2, 3});
     std::uint8_t buffer[4];
     std::int32_t count = -1;
@@ -82,6 +82,10 @@ TEST(StreamIo, NegativeCountMovesNothing) {
     count = -5;
     EXPECT_EQ(stream_write(out.get(), &count, buffer), IO_ERROR);
     EXPECT_EQ(count, 0);
+    // An empty request may come with no buffer at all.
+    count = 0;
+    EXPECT_EQ(stream_write(out.get(), &count, nullptr), IO_OK);
+    EXPECT_EQ(stream_read(in.get(), &count, nullptr), IO_OK);
     EXPECT_TRUE(out.contents().empty());
 }
 

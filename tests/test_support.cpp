@@ -117,7 +117,7 @@ std::string slurp(const std::string& path) {
 
 }  // namespace
 
-run_result run_program(const std::string& program, const std::vector<std::string>& args) {
+run_result run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd) {
     const scratch_dir capture;
     const std::string out_path = capture.file("stdout");
     const std::string err_path = capture.file("stderr");
@@ -133,6 +133,7 @@ run_result run_program(const std::string& program, const std::vector<std::string
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0) _exit(126);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);

@@ -59,8 +59,10 @@ struct run_result {
 };
 
 // Runs `program` with `args` (not counting argv[0]), with standard input
-// from /dev/null and standard output and error captured apart.
-run_result run_program(const std::string& program, const std::vector<std::string>& args);
+// from /dev/null and standard output and error captured apart; in folder
+// `cwd` when it is not empty.
+run_result run_program(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& cwd = "");
 
 // An open read-only stream over a copy of `data`, closed by the destructor.
 class memory_stream {

@@ -1,0 +1,52 @@
+#include "command_line.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+#include "bundle_icons.hpp"
+#include "report.hpp"
+#include "stream_io.hpp"
+
+void report_usage(const char* program, const char* message) {
+    std::fprintf(stderr, "## %s\n## usage: %s -o outputfile inputfile(s)\n", message, program);
+}
+
+int bundler_main(int argc, char** argv) {
+    program_argv = argv;
+    const char* program = argc > 0 ? argv[0] : "icon-bundler";
+    if (argc <= 3) {
+        report_usage(program, "too few parameters");
+        return 1;
+    }
+    // The "-o" nearest the end wins; the last argument cannot be one, since a
+    // path must follow it.
+    int option = 0;
+    for (int i = argc - 2; i >= 1; --i) {
+        if (std::strcmp(argv[i], "-o") == 0) {
+            option = i;
+            break;
+        }
+    }
+    if (option == 0) {
+        report_usage(program, "no output file specified");
+        return 1;
+    }
+
+    // Created, or emptied, before any input is read.
+    owned_stream output{std::fopen(argv[option + 1], "wb")};
+    if (!output) {
+        std::perror("open failed");
+        report_error("can't create output file");
+        return 1;
+    }
+
+    for (int i = option + 2; i < argc; ++i) argv[i - 2] = argv[i];
+    const int bundled = bundle_icons(argc - 3, output.get());
+
+    // A close that cannot write out the buffered bytes loses the output.
+    if (stream_close(output.release()) != IO_OK) {
+        report_error("can't close output file");
+        return 1;
+    }
+    return bundled != 0 ? 0 : 1;
+}

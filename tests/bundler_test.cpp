@@ -1,0 +1,364 @@
+// The built icon-bundler run on generated inputs: standard output, standard
+// error, exit status and the output file checked byte for byte.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+using namespace icon_test;
+
+namespace {
+
+const std::string bundler = ICON_BUNDLER;
+
+std::string usage(const std::string& message) {
+    return "## " + message + "\n## usage: " + bundler + " -o outputfile inputfile(s)\n";
+}
+
+// One image as the output should carry it: its input entry's 16 bytes and
+// the bytes at its offset, zero-padded where the input ends early.
+struct placed {
+    bytes entry;
+    bytes image;
+};
+
+std::uint32_t u32_at(const bytes& data, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) value |= std::uint32_t{data.at(at + i)} << (8 * i);
+    return value;
+}
+
+placed image_of(const bytes& file, std::size_t index) {
+    const std::size_t at = entry_at(index);
+    placed p{bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at + 16)), {}};
+    const std::size_t size = u32_at(file, at + 8);
+    const std::size_t offset = u32_at(file, at + 12);
+    for (std::size_t i = 0; i < size; ++i) p.image.push_back(offset + i < file.size() ? file[offset + i] : 0);
+    return p;
+}
+
+// The bundle as an independent reader expects it: a header, the entries
+// with offsets rewritten, then the images back to back.
+bytes bundle_of(const std::vector<placed>& images) {
+    bytes out;
+    put_u16(out, 0);
+    put_u16(out, 1);
+    put_u16(out, static_cast<std::uint16_t>(images.size()));
+    std::size_t offset = 6 + 16 * images.size();
+    for (const placed& p : images) {
+        out.insert(out.end(), p.entry.begin(), p.entry.begin() + 12);
+        put_u32(out, static_cast<std::uint32_t>(offset));
+        offset += p.image.size();
+    }
+    for (const placed& p : images) out.insert(out.end(), p.image.begin(), p.image.end());
+    return out;
+}
+
+bool exists(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0;
+}
+
+TEST(BundlerCommandLine, RefusedCommandLinesCreateNothing) {
+    struct row {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const row rows[] = {
+        {{}, "too few parameters"},
+        {{"in.ico"}, "too few parameters"},
+        {{"-o", "out.ico"}, "too few parameters"},
+        {{"a.ico", "b.ico", "out.ico"}, "no output file specified"},
+        {{"a.ico", "out.ico", "-o"}, "no output file specified"},
+        {{"-O", "out.ico", "a.ico"}, "no output file specified"},
+        {{"--o", "out.ico", "a.ico"}, "no output file specified"},
+        {{"-oo", "out.ico", "a.ico"}, "no output file specified"},
+        {{"a.ico", "-o ", "out.ico", "b.ico"}, "no output file specified"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.args.size());
+        const scratch_dir dir;
+        const run_result result = run_program(bundler, r.args, dir.path());
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, usage(r.message));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_FALSE(exists(dir.file("out.ico")));
+    }
+}
+
+TEST(BundlerCommandLine, OptionAndInputsAreFoundWhereverTheyStand) {
+    struct row {
+        std::vector<std::string> args;
+        std::string output;
+        std::vector<std::string> inputs;
+    };
+    const row rows[] = {
+        {{"-o", "out.ico", "a.ico"}, "out.ico", {"a.ico"}},
+        {{"a.ico", "-o", "out.ico"}, "out.ico", {"a.ico"}},
+        {{"a.ico", "-o", "out.ico", "b.ico"}, "out.ico", {"a.ico", "b.ico"}},
+        {{"a.ico", "-o", "x.ico", "-o", "y.ico"}, "y.ico", {"a.ico", "-o", "x.ico"}},
+        {{"a.ico", "-o", "-o"}, "-o", {"a.ico"}},
+        {{"-o", "out.ico", "-O", "a.ico", "--o"}, "out.ico", {"-O", "a.ico", "--o"}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.output);
+        const scratch_dir dir;
+        dir.put("a.ico", icon_file({png_image(50)}));
+        const run_result result = run_program(bundler, r.args, dir.path());
+        std::string scan;
+        std::string copy;
+        std::string errors;
+        for (const std::string& input : r.inputs) {
+            scan += input + "\n";
+            copy += input + "\n";
+            if (input == "a.ico") {
+                scan += "#   0: PNG (Vista) icon\n";
+            } else {
+                errors += "open failed: No such file or directory\n## ERROR: can't open input file\n";
+            }
+        }
+        const std::string expected =
+            scan + copy + "Bundled 1 icons from " + std::to_string(r.inputs.size()) + " input files.\n\n";
+        EXPECT_EQ(result.out, expected);
+        EXPECT_EQ(result.err, errors + errors);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(read_file(dir.file(r.output)), bundle_of({image_of(icon_file({png_image(50)}), 0)}));
+    }
+}
+
+TEST(BundlerCommandLine, OutputThatCannotBeCreated) {
+    const scratch_dir dir;
+    const std::string input = dir.put("a.ico", icon_file({png_image(50)}));
+    struct row {
+        std::string output;
+        std::string reason;
+    };
+    const row rows[] = {
+        {dir.file("missing/out.ico"), "No such file or directory"},
+        {dir.path(), "Is a directory"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.output);
+        const run_result result = run_program(bundler, {"-o", r.output, input});
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "open failed: " + r.reason + "\n## ERROR: can't create output file\n");
+        EXPECT_EQ(result.status, 1);
+    }
+}
+
+// A full device takes nothing: small outputs fail when they are flushed,
+// large ones at once; either way the run fails with an error line.
+TEST(BundlerCommandLine, FullDeviceFails) {
+    const scratch_dir dir;
+    const std::string small = dir.put("small.ico", icon_file({sized_bitmap(16, 32, 4)}));
+    const std::string large = dir.put("large.ico", icon_file({sized_bitmap(256, 512, 32), png_image(300000)}));
+    for (const std::string& input : {small, large}) {
+        SCOPED_TRACE(input);
+        const run_result result = run_program(bundler, {"-o", "/dev/full", input});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.err.find("## ERROR: can't "), std::string::npos) << result.err;
+    }
+}
+
+struct bundle_case {
+    const char* name;
+    std::vector<bytes> inputs;          // written as in0.ico, in1.ico, ...
+    std::vector<std::string> listing;   // per input, the scan pass's lines after its echo
+    std::string err;
+    std::vector<placed> images;
+    int status = 0;
+};
+
+bytes with_u32(bytes data, std::size_t at, std::uint32_t value) {
+    patch_u32(data, at, value);
+    return data;
+}
+
+std::vector<bundle_case> bundle_cases() {
+    const bytes mixed = icon_file({sized_bitmap(16, 32, 4), png_image(120), sized_bitmap(32, 64, 32)});
+    const bytes depths = icon_file({sized_bitmap(16, 32, 1), sized_bitmap(16, 32, 4), sized_bitmap(16, 32, 8),
+                                    sized_bitmap(16, 32, 16), sized_bitmap(16, 32, 24), sized_bitmap(16, 32, 32)});
+    // Rejected between good ones: depth 2, width 257, height 514, odd height,
+    // a wrong size, depth 0.
+    const bytes rejects = icon_file({sized_bitmap(16, 32, 4), sized_bitmap(16, 32, 2), sized_bitmap(257, 32, 32),
+                                     sized_bitmap(16, 514, 32), bitmap_image(16, 33, 4, 296),
+                                     with_u32(sized_bitmap(16, 32, 4), 0, 40), bitmap_image(16, 32, 0, 108),
+                                     sized_bitmap(256, 512, 32)});
+    const bytes rejects_sized = with_u32(rejects, entry_at(5) + 8, 300);
+    const bytes short_png = with_u32(icon_file({sized_bitmap(16, 32, 1), png_image(60)}), entry_at(1) + 8, 100);
+    // Four entries claimed, the file ending 9 bytes into the fourth. The first
+    // three name one PNG image that overlaps entries 1 and 2 (whose first
+    // bytes are its signature), so there is something to take before the cut.
+    bytes cut_directory = icon_file({});
+    patch_u16(cut_directory, 4, 4);
+    const bytes plain = {16, 16, 0, 0, 1, 0, 32, 0};
+    const bytes signature = {0x89, 0x50, 0x4E, 0x47, 1, 0, 32, 0};
+    for (const bytes* start : {&plain, &signature, &signature}) {
+        cut_directory.insert(cut_directory.end(), start->begin(), start->end());
+        put_u32(cut_directory, 40);
+        put_u32(cut_directory, 22);
+    }
+    cut_directory.resize(cut_directory.size() + 9, 0);
+    const bytes negative_offset = with_u32(icon_file({png_image(60), png_image(60)}), entry_at(1) + 12, 0x80000000u);
+    const bytes far_offset = with_u32(icon_file({png_image(60), png_image(60)}), entry_at(1) + 12, 1000000);
+    const bytes cursor = icon_file({png_image(44)}, 2);
+    const std::string invalid = "## ERROR: invalid BITMAPINFOHEADER; skipping icon\n";
+
+    return {
+        {"mixed", {mixed},
+         {"#   0:   16 x  16,  4 bits/pixel\n#   1: PNG (Vista) icon\n#   2:   32 x  32, 32 bits/pixel\n"}, "",
+         {image_of(mixed, 0), image_of(mixed, 1), image_of(mixed, 2)}},
+        {"bit depths", {depths},
+         {"#   0:   16 x  16,  1 bit/pixel\n#   1:   16 x  16,  4 bits/pixel\n#   2:   16 x  16,  8 bits/pixel\n"
+          "#   3:   16 x  16, 16 bits/pixel\n#   4:   16 x  16, 24 bits/pixel\n#   5:   16 x  16, 32 bits/pixel\n"},
+         "",
+         {image_of(depths, 0), image_of(depths, 1), image_of(depths, 2), image_of(depths, 3), image_of(depths, 4),
+          image_of(depths, 5)}},
+        {"rejected images in the middle", {rejects_sized},
+         {"#   0:   16 x  16,  4 bits/pixel\n#   7:  256 x 256, 32 bits/pixel\n"},
+         invalid + invalid + invalid + invalid + invalid + invalid,
+         {image_of(rejects_sized, 0), image_of(rejects_sized, 7)}},
+        {"input twice and a cursor", {mixed, cursor, mixed},
+         {"#   0:   16 x  16,  4 bits/pixel\n#   1: PNG (Vista) icon\n#   2:   32 x  32, 32 bits/pixel\n",
+          "#   0: PNG (Vista) icon\n",
+          "#   0:   16 x  16,  4 bits/pixel\n#   1: PNG (Vista) icon\n#   2:   32 x  32, 32 bits/pixel\n"},
+         "",
+         {image_of(mixed, 0), image_of(mixed, 1), image_of(mixed, 2), image_of(cursor, 0), image_of(mixed, 0),
+          image_of(mixed, 1), image_of(mixed, 2)}},
+        {"PNG running past the end", {short_png},
+         {"#   0:   16 x  16,  1 bit/pixel\n#   1: PNG (Vista) icon\n"}, "## ERROR: can't read icon\n",
+         {image_of(short_png, 0), image_of(short_png, 1)}},
+        {"directory cut short", {cut_directory},
+         {"#   0: PNG (Vista) icon\n#   1: PNG (Vista) icon\n#   2: PNG (Vista) icon\n"},
+         "## ERROR: can't read ICONDIRENTRY; skipping file\n",
+         {image_of(cut_directory, 0), image_of(cut_directory, 1), image_of(cut_directory, 2)}},
+        {"negative offset", {negative_offset}, {"#   0: PNG (Vista) icon\n"},
+         "## ERROR: can't read ICONDIRENTRY; skipping file\n", {image_of(negative_offset, 0)}},
+        {"offset past the end", {far_offset}, {"#   0: PNG (Vista) icon\n"},
+         "## ERROR: can't read BITMAPINFOHEADER; skipping file\n", {image_of(far_offset, 0)}},
+        {"nothing usable", {{}, {1, 2, 3}, icon_file({}), icon_file({sized_bitmap(16, 32, 2)})}, {"", "", "", ""},
+         "## ERROR: can't read ICONDIR\n## ERROR: can't read ICONDIR\n" + invalid, {}},
+    };
+}
+
+std::string run_listing(const bundle_case& c, const std::vector<std::string>& paths) {
+    std::string out;
+    for (std::size_t i = 0; i < paths.size(); ++i) out += paths[i] + "\n" + c.listing[i];
+    for (const std::string& path : paths) out += path + "\n";
+    if (c.images.empty()) return out + "No icons found, wrote empty icon suite\n";
+    return out + "Bundled " + std::to_string(c.images.size()) + " icons from " + std::to_string(paths.size()) +
+           " input files.\n\n";
+}
+
+TEST(Bundler, GeneratedInputs) {
+    for (const bundle_case& c : bundle_cases()) {
+        SCOPED_TRACE(c.name);
+        const scratch_dir dir;
+        std::vector<std::string> args = {"-o", dir.file("out.ico")};
+        std::vector<std::string> paths;
+        for (std::size_t i = 0; i < c.inputs.size(); ++i) paths.push_back(dir.put("in" + std::to_string(i) + ".ico", c.inputs[i]));
+        args.insert(args.end(), paths.begin(), paths.end());
+        const run_result r = run_program(bundler, args);
+        EXPECT_EQ(r.out, run_listing(c, paths));
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(read_file(dir.file("out.ico")), bundle_of(c.images));
+    }
+}
+
+TEST(Bundler, MissingInputAndTheOutputAsInput) {
+    const scratch_dir dir;
+    const bytes good = icon_file({png_image(64)});
+    const std::string in = dir.put("in.ico", good);
+    const std::string out = dir.put("out.ico", good);  // emptied before any input is read
+    const std::string missing = dir.file("missing.ico");
+    const run_result r = run_program(bundler, {in, missing, "-o", out, out, in});
+    EXPECT_EQ(r.out, in + "\n#   0: PNG (Vista) icon\n" + missing + "\n" + out + "\n" + in + "\n#   0: PNG (Vista) icon\n" +
+                         in + "\n" + missing + "\n" + out + "\n" + in + "\nBundled 2 icons from 4 input files.\n\n");
+    const std::string open_failed = "open failed: No such file or directory\n## ERROR: can't open input file\n";
+    EXPECT_EQ(r.err, open_failed + "## ERROR: can't read ICONDIR\n" + open_failed);
+    EXPECT_EQ(r.status, 0);
+}
+
+// Images whose sizes would push an offset past 2^31 - 1 are refused in the
+// scan pass and skipped alike in the copy pass. The output goes to /dev/null:
+// the slots are far too large to keep, and the short inputs are padded.
+TEST(Bundler, SizesOutOfRangeAreRefused) {
+    const scratch_dir dir;
+    bytes file = icon_file({png_image(40), png_image(40), png_image(40), png_image(40)});
+    patch_u32(file, entry_at(0) + 8, 2146435081u - 100);
+    patch_u32(file, entry_at(1) + 8, 101);
+    patch_u32(file, entry_at(2) + 8, 0xFFFFFFFFu);
+    patch_u32(file, entry_at(3) + 8, 100);
+    const std::string in = dir.put("in.ico", file);
+    const run_result r = run_program(bundler, {"-o", "/dev/null", in});
+    EXPECT_EQ(r.out, in + "\n#   0: PNG (Vista) icon\n#   3: PNG (Vista) icon\n" + in +
+                         "\nBundled 2 icons from 1 input files.\n\n");
+    EXPECT_EQ(r.err,
+              "## ERROR: image size out of range; skipping icon\n## ERROR: image size out of range; skipping icon\n"
+              "## ERROR: can't read icon\n## ERROR: can't read icon\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(Bundler, AtMost65535Icons) {
+    const scratch_dir dir;
+    // 65535 entries that all name one PNG image behind the directory.
+    bytes many = icon_file({});
+    patch_u32(many, 2, 0xFFFF0001u);  // idType 1, idCount 65535
+    const std::size_t image_at = entry_at(65535);
+    for (std::size_t i = 0; i < 65535; ++i) {
+        many.insert(many.end(), {16, 16, 0, 0, 1, 0, 32, 0});
+        put_u32(many, 40);
+        put_u32(many, static_cast<std::uint32_t>(image_at));
+    }
+    const bytes png = png_image(40);
+    many.insert(many.end(), png.begin(), png.end());
+    const std::string big = dir.put("many.ico", many);
+    const std::string one = dir.put("one.ico", icon_file({png_image(40)}));
+    const run_result r = run_program(bundler, {"-o", dir.file("out.ico"), big, one});
+    EXPECT_EQ(r.err, "## ERROR: more than 65535 icons; skipping icon\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("#65534: PNG (Vista) icon\n" + one + "\n" + big), std::string::npos);
+    const bytes out = read_file(dir.file("out.ico"));
+    ASSERT_EQ(out.size(), 6 + 65535 * (16 + 40));
+    EXPECT_EQ(u32_at(out, 2), 0xFFFF0001u);
+    EXPECT_EQ(u32_at(out, entry_at(65534) + 12), 6 + 16 * 65535 + 40 * 65534);
+}
+
+}  // namespace
+
+namespace {
+
+// A real 2 x 2 RGBA PNG stream, so a peer reader can decode the bundle whole.
+const bytes tiny_png = {
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00, 0x00, 0x02,
+    0x00, 0x00, 0x00, 0x02, 0x08, 0x06, 0x00, 0x00, 0x00, 0x72, 0xB6, 0x0D, 0x24, 0x00, 0x00, 0x00, 0x14, 0x49, 0x44, 0x41,
+    0x54, 0x78, 0x9C, 0x63, 0xFC, 0xCF, 0xC0, 0xD0, 0xC0, 0xC0, 0xC0, 0xC0, 0xC0, 0xC4, 0x00, 0x05, 0x00, 0x18, 0x25, 0x01,
+    0x83, 0x46, 0x88, 0x95, 0x27, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+
+// icoutils' icotool, an independent reader, lists and extracts every image
+// of a bundle.
+TEST(Bundler, BundleReadsBackInAPeer) {
+    const std::string icotool = "/usr/bin/icotool";
+    if (!exists(icotool)) GTEST_SKIP() << "icotool (icoutils) is not installed";
+    const scratch_dir dir;
+    const std::string a = dir.put("a.ico", icon_file({sized_bitmap(16, 32, 1), sized_bitmap(16, 32, 4), tiny_png}));
+    const std::string b = dir.put("b.ico", icon_file({sized_bitmap(32, 64, 8), sized_bitmap(48, 96, 24), sized_bitmap(64, 128, 32)}));
+    ASSERT_EQ(run_program(bundler, {"-o", dir.file("out.ico"), a, b}).status, 0);
+
+    const run_result list = run_program(icotool, {"-l", dir.file("out.ico")});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.err, "");
+    std::size_t lines = 0;
+    for (char c : list.out) lines += c == '\n';
+    EXPECT_EQ(lines, 6u) << list.out;
+
+    const run_result extract = run_program(icotool, {"-x", "-o", dir.path(), dir.file("out.ico")});
+    EXPECT_EQ(extract.status, 0) << extract.err;
+}
+
+}  // namespace
