@@ -83,6 +83,7 @@ class bundler {
                 report_error("can't open input file");
                 continue;
             }
+            std::setvbuf(input.get(), input_buffer_, _IOFBF, sizeof input_buffer_);
             walk_input(input.get());
         }
     }
@@ -234,6 +235,10 @@ class bundler {
         return copy_failed_ ? 0 : 1;
     }
 
+    // Each seek of an input costs a system call, and one that leaves the
+    // stream's buffer a read as well: this buffer holds a small icon file
+    // whole, its directory and image headers together.
+    char input_buffer_[16384];
     const int input_count_;
     std::FILE* const output_;
     pass pass_ = pass::scan;
