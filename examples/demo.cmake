@@ -1,0 +1,69 @@
+# Bundles the example icons into one file and inspects the result, printing
+# each command as run from a scratch folder that holds copies of the
+# examples, then its standard output, its standard error and its exit status.
+#
+#   cmake -DBUNDLER=<icon-bundler> -DINSPECTOR=<icon-inspector>
+#         -DEXAMPLES=<this folder> -DWORK_DIR=<scratch folder>
+#         [-DEXPECTED=<transcript file>] [-DQUOTED_IN=<README.md>] -P demo.cmake
+#
+# With EXPECTED set, the transcript must equal that file byte for byte; with
+# QUOTED_IN set, that Markdown file must quote it whole in one code block.
+
+foreach(var BUNDLER INSPECTOR EXAMPLES WORK_DIR)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "demo.cmake: ${var} is not set")
+  endif()
+  # The programs run from the scratch folder.
+  get_filename_component(${var} "${${var}}" ABSOLUTE)
+endforeach()
+
+set(inputs palette.ico truecolor.ico png.ico pointer.cur damaged.ico)
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+foreach(name IN LISTS inputs)
+  file(COPY "${EXAMPLES}/${name}" DESTINATION "${WORK_DIR}")
+endforeach()
+
+set(transcript "")
+
+# Runs `program` (shown as `shown_name`) with the remaining arguments and
+# appends the command and all it wrote to the transcript. Error messages hold
+# semicolons, so every value stays quoted.
+function(run_step program shown_name)
+  execute_process(COMMAND "${program}" ${ARGN}
+                  WORKING_DIRECTORY "${WORK_DIR}"
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+  list(JOIN ARGN " " shown_args)
+  string(APPEND transcript "$ ${shown_name} ${shown_args}\n${out}")
+  if(NOT err STREQUAL "")
+    string(APPEND transcript "[standard error]\n${err}")
+  endif()
+  string(APPEND transcript "[exit status ${status}]\n\n")
+  set(transcript "${transcript}" PARENT_SCOPE)
+endfunction()
+
+run_step("${BUNDLER}" icon-bundler -o bundle.ico ${inputs})
+run_step("${INSPECTOR}" icon-inspector bundle.ico)
+run_step("${INSPECTOR}" icon-inspector pointer.cur)
+run_step("${INSPECTOR}" icon-inspector damaged.ico)
+
+# message() adds the last line end of its own.
+string(REGEX REPLACE "\n$" "" shown "${transcript}")
+message("${shown}")
+
+if(DEFINED EXPECTED)
+  file(READ "${EXPECTED}" expected)
+  if(NOT transcript STREQUAL expected)
+    file(WRITE "${WORK_DIR}/transcript.txt" "${transcript}")
+    message(FATAL_ERROR "The transcript above differs from ${EXPECTED}; "
+                        "compare with: diff -u ${EXPECTED} ${WORK_DIR}/transcript.txt")
+  endif()
+endif()
+
+if(DEFINED QUOTED_IN)
+  file(READ "${QUOTED_IN}" document)
+  string(FIND "${document}" "```\n${shown}```" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${QUOTED_IN} does not quote the transcript above")
+  endif()
+endif()
