@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -83,6 +84,7 @@ class bundler {
                 report_error("can't open input file");
                 continue;
             }
+            std::setvbuf(input.get(), input_buffer_, _IOFBF, sizeof input_buffer_);
             walk_input(input.get());
         }
     }
@@ -189,10 +191,11 @@ class bundler {
     // One image's bytes through a buffer of its size. A short input still
     // fills its whole slot: what it did not deliver is written as zeros.
     void copy_bytes(std::FILE* input, std::int32_t offset, std::int32_t size) {
-        // Zero-filled, so whatever a short read leaves is zero; a large block
-        // comes fresh from the system and costs nothing to clear.
+        // Only what a short read leaves undelivered is cleared: the allocator
+        // reuses freed blocks, and clearing every image would cost a pass
+        // over its bytes.
         const std::unique_ptr<std::uint8_t, free_deleter> buffer{
-            static_cast<std::uint8_t*>(std::calloc(size == 0 ? 1 : static_cast<std::size_t>(size), 1))};
+            static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : static_cast<std::size_t>(size)))};
         if (!buffer) {
             report_error("can't get memory to read icon");
             copy_failed_ = true;
@@ -205,6 +208,7 @@ class bundler {
         } else {
             report_error("can't read icon");
         }
+        std::memset(buffer.get() + count, 0, static_cast<std::size_t>(size - count));
         count = size;
         if (stream_write(output_, &count, buffer.get()) != IO_OK) {
             report_error("can't write icon");
@@ -234,6 +238,10 @@ class bundler {
         return copy_failed_ ? 0 : 1;
     }
 
+    // Each seek of an input costs a system call, and one that leaves the
+    // stream's buffer a read as well: this buffer holds a small icon file
+    // whole, its directory and image headers together.
+    char input_buffer_[16384];
     const int input_count_;
     std::FILE* const output_;
     pass pass_ = pass::scan;

@@ -4,13 +4,34 @@
 #include <cstring>
 #include <utility>
 
+namespace {
+
+// Transfers up to this size are single fields (8 bytes at most): they go
+// byte by byte through the stream's buffer without taking its lock, which a
+// single-threaded program never needs. Larger ones are bulk image data.
+constexpr std::size_t FIELD_BYTES = 8;
+
+}  // namespace
+
 io_result stream_read(std::FILE* stream, std::int32_t* count, void* buffer) {
     const std::int32_t wanted = *count;
     if (wanted <= 0) {  // nothing to move, and no buffer needed; a negative request fails
         *count = 0;
         return wanted == 0 ? IO_OK : IO_ERROR;
     }
-    const std::size_t got = std::fread(buffer, 1, static_cast<std::size_t>(wanted), stream);
+    const auto size = static_cast<std::size_t>(wanted);
+    std::size_t got = 0;
+    if (size <= FIELD_BYTES) {
+        // A field: its bytes come straight out of the stream's buffer.
+        auto* bytes = static_cast<unsigned char*>(buffer);
+        while (got < size) {
+            const int c = getc_unlocked(stream);
+            if (c == EOF) break;
+            bytes[got++] = static_cast<unsigned char>(c);
+        }
+    } else {
+        got = std::fread(buffer, 1, size, stream);
+    }
     *count = static_cast<std::int32_t>(got);
     return got == static_cast<std::size_t>(wanted) ? IO_OK : IO_ERROR;
 }
@@ -21,7 +42,14 @@ io_result stream_write(std::FILE* stream, std::int32_t* count, const void* data)
         *count = 0;
         return wanted == 0 ? IO_OK : IO_ERROR;
     }
-    const std::size_t put = std::fwrite(data, 1, static_cast<std::size_t>(wanted), stream);
+    const auto size = static_cast<std::size_t>(wanted);
+    std::size_t put = 0;
+    if (size <= FIELD_BYTES) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        while (put < size && putc_unlocked(bytes[put], stream) != EOF) ++put;
+    } else {
+        put = std::fwrite(data, 1, size, stream);
+    }
     *count = static_cast<std::int32_t>(put);
     return put == static_cast<std::size_t>(wanted) ? IO_OK : IO_ERROR;
 }

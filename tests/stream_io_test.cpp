@@ -45,14 +45,19 @@ TEST(StreamIo, ReadExactShortAndEmpty) {
         io_result result;
         std::int32_t moved;
     };
+    // Fields of up to 8 bytes and longer blocks take different ways through
+    // the stream; both must count alike.
     const row rows[] = {
-        {4, 0, IO_OK, 0}, {4, 4, IO_OK, 4}, {3, 4, IO_ERROR, 3}, {0, 4, IO_ERROR, 0}, {6, 4, IO_OK, 4},
+        {4, 0, IO_OK, 0},    {4, 4, IO_OK, 4},       {3, 4, IO_ERROR, 3},  {0, 4, IO_ERROR, 0},
+        {6, 4, IO_OK, 4},    {8, 8, IO_OK, 8},       {7, 8, IO_ERROR, 7},  {12, 9, IO_OK, 9},
+        {12, 12, IO_OK, 12}, {10, 12, IO_ERROR, 10}, {0, 12, IO_ERROR, 0},
     };
     for (const row& r : rows) {
-        SCOPED_TRACE(r.available);
-        const bytes data = {1, 2, 3, 4, 5, 6};
+        SCOPED_TRACE(testing::Message() << r.available << " bytes, " << r.wanted << " wanted");
+        const bytes data = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
         const memory_stream in(bytes(data.begin(), data.begin() + static_cast<long>(r.available)));
-        std::uint8_t buffer[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+        std::uint8_t buffer[16];
+        std::memset(buffer, 0xEE, sizeof buffer);
         std::int32_t count = r.wanted;
         EXPECT_EQ(stream_read(in.get(), &count, buffer), r.result);
         EXPECT_EQ(count, r.moved);
@@ -105,15 +110,17 @@ TEST(StreamIo, WriteToFullDeviceFailsOnFlushOrClose) {
     std::FILE* full = std::fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);
     std::setvbuf(full, nullptr, _IONBF, 0);  // unbuffered, so the write itself fails
-    const std::uint8_t data[2] = {1, 2};
-    std::int32_t count = 2;
-    EXPECT_EQ(stream_write(full, &count, data), IO_ERROR);
-    EXPECT_EQ(count, 0);
+    const std::uint8_t data[12] = {1, 2};
+    for (const std::int32_t wanted : {2, 12}) {  // a field and a block
+        std::int32_t count = wanted;
+        EXPECT_EQ(stream_write(full, &count, data), IO_ERROR);
+        EXPECT_EQ(count, 0);
+    }
     std::fclose(full);
 
     full = std::fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);
-    count = 2;
+    std::int32_t count = 2;
     EXPECT_EQ(stream_write(full, &count, data), IO_OK);  // held in the buffer
     EXPECT_EQ(stream_close(full), IO_ERROR);
 }
