@@ -133,7 +133,8 @@ std::vector<hostile_case> hostile_cases() {
     cases.push_back({"offset with bit 31", patched32(one, image_offset, 0x80000000),
                      "ICONDIRENTRY[ 0] @-2147483648\n", no_header, "", skip_file_entry});
 
-    // Header fields; the bundler takes only the images whose biSize is odd.
+    // Header fields; of these the bundler takes only the images whose one oddity
+    // is biSize, which no check looks at.
     const auto field_line = [](const char* width, const char* half, const char* bits) {
         return entry0 + " : biWidth =" + width + "  biHeight =" + half +
                "*2  biPlanes = 1  biBitCount =" + bits + "  biClrUsed =   0\n";
