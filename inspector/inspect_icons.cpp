@@ -9,9 +9,7 @@ namespace {
 
 // The inspector positions its stream itself, always from the start of the
 // file; a negative offset (bit 31 set on disk) is refused by the platform.
-bool seek_to(std::FILE* stream, std::int32_t offset) {
-    return std::fseek(stream, offset, SEEK_SET) == 0;
-}
+bool seek_to(std::FILE* stream, std::int32_t offset) { return std::fseek(stream, offset, SEEK_SET) == 0; }
 
 void inspect_entry(std::FILE* stream, std::int32_t index) {
     ICONDIRENTRY entry{};
@@ -51,7 +49,8 @@ void inspect_stream(std::FILE* stream) {
         report_error("can't read ICONDIR");
         return;
     }
-    if (dir.idType != 1) std::fprintf(stderr, "## WARNING: idType = %d (should be 1)\n", static_cast<int>(dir.idType));
+    if (dir.idType != 1)
+        std::fprintf(stderr, "## WARNING: idType = %d (should be 1)\n", static_cast<int>(dir.idType));
     for (std::int32_t i = 0; i < std::int32_t{dir.idCount}; ++i) inspect_entry(stream, i);
 }
 

@@ -71,9 +71,7 @@ io_result stream_tell(std::FILE* stream, std::int64_t* position) {
     return IO_OK;
 }
 
-io_result stream_close(std::FILE* stream) {
-    return std::fclose(stream) == 0 ? IO_OK : IO_ERROR;
-}
+io_result stream_close(std::FILE* stream) { return std::fclose(stream) == 0 ? IO_OK : IO_ERROR; }
 
 namespace {
 

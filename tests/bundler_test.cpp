@@ -1,7 +1,6 @@
 // The built icon-bundler run on generated inputs: standard output, standard
 // error, exit status and the output file checked byte for byte.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <string>
@@ -20,7 +19,7 @@ std::string usage(const std::string& message) {
 }
 
 bool exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0;
 }
 
@@ -116,7 +115,8 @@ TEST(BundlerCommandLine, OutputThatCannotBeCreated) {
 TEST(BundlerCommandLine, FullDeviceFails) {
     const scratch_dir dir;
     const std::string small = dir.put("small.ico", icon_file({sized_bitmap(16, 32, 4)}));
-    const std::string large = dir.put("large.ico", icon_file({sized_bitmap(256, 512, 32), png_image(300000)}));
+    const std::string large =
+        dir.put("large.ico", icon_file({sized_bitmap(256, 512, 32), png_image(300000)}));
     for (const std::string& input : {small, large}) {
         SCOPED_TRACE(input);
         const run_result result = run_program(bundler, {"-o", "/dev/full", input});
@@ -127,8 +127,8 @@ TEST(BundlerCommandLine, FullDeviceFails) {
 
 struct bundle_case {
     const char* name;
-    std::vector<bytes> inputs;          // written as in0.ico, in1.ico, ...
-    std::vector<std::string> listing;   // per input, the scan pass's lines after its echo
+    std::vector<bytes> inputs;         // written as in0.ico, in1.ico, ...
+    std::vector<std::string> listing;  // per input, the scan pass's lines after its echo
     std::string err;
     std::vector<placed> images;
     int status = 0;
@@ -141,16 +141,18 @@ bytes with_u32(bytes data, std::size_t at, std::uint32_t value) {
 
 std::vector<bundle_case> bundle_cases() {
     const bytes mixed = icon_file({sized_bitmap(16, 32, 4), png_image(120), sized_bitmap(32, 64, 32)});
-    const bytes depths = icon_file({sized_bitmap(16, 32, 1), sized_bitmap(16, 32, 4), sized_bitmap(16, 32, 8),
-                                    sized_bitmap(16, 32, 16), sized_bitmap(16, 32, 24), sized_bitmap(16, 32, 32)});
+    const bytes depths =
+        icon_file({sized_bitmap(16, 32, 1), sized_bitmap(16, 32, 4), sized_bitmap(16, 32, 8),
+                   sized_bitmap(16, 32, 16), sized_bitmap(16, 32, 24), sized_bitmap(16, 32, 32)});
     // Rejected between good ones: depth 2, width 257, height 514, odd height,
     // a wrong size, depth 0.
-    const bytes rejects = icon_file({sized_bitmap(16, 32, 4), sized_bitmap(16, 32, 2), sized_bitmap(257, 32, 32),
-                                     sized_bitmap(16, 514, 32), bitmap_image(16, 33, 4, 296),
-                                     with_u32(sized_bitmap(16, 32, 4), 0, 40), bitmap_image(16, 32, 0, 108),
-                                     sized_bitmap(256, 512, 32)});
+    const bytes rejects = icon_file({sized_bitmap(16, 32, 4), sized_bitmap(16, 32, 2),
+                                     sized_bitmap(257, 32, 32), sized_bitmap(16, 514, 32),
+                                     bitmap_image(16, 33, 4, 296), with_u32(sized_bitmap(16, 32, 4), 0, 40),
+                                     bitmap_image(16, 32, 0, 108), sized_bitmap(256, 512, 32)});
     const bytes rejects_sized = with_u32(rejects, entry_at(5) + 8, 300);
-    const bytes short_png = with_u32(icon_file({sized_bitmap(16, 32, 1), png_image(60)}), entry_at(1) + 8, 100);
+    const bytes short_png =
+        with_u32(icon_file({sized_bitmap(16, 32, 1), png_image(60)}), entry_at(1) + 8, 100);
     // Four entries claimed, the file ending 9 bytes into the fourth. The first
     // three name one PNG image that overlaps entries 1 and 2 (whose first
     // bytes are its signature), so there is something to take before the cut.
@@ -164,45 +166,65 @@ std::vector<bundle_case> bundle_cases() {
         put_u32(cut_directory, 22);
     }
     cut_directory.resize(cut_directory.size() + 9, 0);
-    const bytes negative_offset = with_u32(icon_file({png_image(60), png_image(60)}), entry_at(1) + 12, 0x80000000u);
+    const bytes negative_offset =
+        with_u32(icon_file({png_image(60), png_image(60)}), entry_at(1) + 12, 0x80000000u);
     const bytes far_offset = with_u32(icon_file({png_image(60), png_image(60)}), entry_at(1) + 12, 1000000);
     const bytes cursor = icon_file({png_image(44)}, 2);
     const std::string invalid = "## ERROR: invalid BITMAPINFOHEADER; skipping icon\n";
 
     return {
-        {"mixed", {mixed},
-         {"#   0:   16 x  16,  4 bits/pixel\n#   1: PNG (Vista) icon\n#   2:   32 x  32, 32 bits/pixel\n"}, "",
-         {image_of(mixed, 0), image_of(mixed, 1), image_of(mixed, 2)}},
-        {"bit depths", {depths},
-         {"#   0:   16 x  16,  1 bit/pixel\n#   1:   16 x  16,  4 bits/pixel\n#   2:   16 x  16,  8 bits/pixel\n"
-          "#   3:   16 x  16, 16 bits/pixel\n#   4:   16 x  16, 24 bits/pixel\n#   5:   16 x  16, 32 bits/pixel\n"},
+        {"mixed",
+         {mixed},
+         {"#   0:   16 x  16,  4 bits/pixel\n#   1: PNG (Vista) icon\n#   2:   32 x  32, 32 bits/pixel\n"},
          "",
-         {image_of(depths, 0), image_of(depths, 1), image_of(depths, 2), image_of(depths, 3), image_of(depths, 4),
-          image_of(depths, 5)}},
-        {"rejected images in the middle", {rejects_sized},
+         {image_of(mixed, 0), image_of(mixed, 1), image_of(mixed, 2)}},
+        {"bit depths",
+         {depths},
+         {"#   0:   16 x  16,  1 bit/pixel\n#   1:   16 x  16,  4 bits/pixel\n#   2:   16 x  16,  8 "
+          "bits/pixel\n"
+          "#   3:   16 x  16, 16 bits/pixel\n#   4:   16 x  16, 24 bits/pixel\n#   5:   16 x  16, 32 "
+          "bits/pixel\n"},
+         "",
+         {image_of(depths, 0), image_of(depths, 1), image_of(depths, 2), image_of(depths, 3),
+          image_of(depths, 4), image_of(depths, 5)}},
+        {"rejected images in the middle",
+         {rejects_sized},
          {"#   0:   16 x  16,  4 bits/pixel\n#   7:  256 x 256, 32 bits/pixel\n"},
          invalid + invalid + invalid + invalid + invalid + invalid,
          {image_of(rejects_sized, 0), image_of(rejects_sized, 7)}},
-        {"input twice and a cursor", {mixed, cursor, mixed},
+        {"input twice and a cursor",
+         {mixed, cursor, mixed},
          {"#   0:   16 x  16,  4 bits/pixel\n#   1: PNG (Vista) icon\n#   2:   32 x  32, 32 bits/pixel\n",
           "#   0: PNG (Vista) icon\n",
           "#   0:   16 x  16,  4 bits/pixel\n#   1: PNG (Vista) icon\n#   2:   32 x  32, 32 bits/pixel\n"},
          "",
          {image_of(mixed, 0), image_of(mixed, 1), image_of(mixed, 2), image_of(cursor, 0), image_of(mixed, 0),
           image_of(mixed, 1), image_of(mixed, 2)}},
-        {"PNG running past the end", {short_png},
-         {"#   0:   16 x  16,  1 bit/pixel\n#   1: PNG (Vista) icon\n"}, "## ERROR: can't read icon\n",
+        {"PNG running past the end",
+         {short_png},
+         {"#   0:   16 x  16,  1 bit/pixel\n#   1: PNG (Vista) icon\n"},
+         "## ERROR: can't read icon\n",
          {image_of(short_png, 0), image_of(short_png, 1)}},
-        {"directory cut short", {cut_directory},
+        {"directory cut short",
+         {cut_directory},
          {"#   0: PNG (Vista) icon\n#   1: PNG (Vista) icon\n#   2: PNG (Vista) icon\n"},
          "## ERROR: can't read ICONDIRENTRY; skipping file\n",
          {image_of(cut_directory, 0), image_of(cut_directory, 1), image_of(cut_directory, 2)}},
-        {"negative offset", {negative_offset}, {"#   0: PNG (Vista) icon\n"},
-         "## ERROR: can't read ICONDIRENTRY; skipping file\n", {image_of(negative_offset, 0)}},
-        {"offset past the end", {far_offset}, {"#   0: PNG (Vista) icon\n"},
-         "## ERROR: can't read BITMAPINFOHEADER; skipping file\n", {image_of(far_offset, 0)}},
-        {"nothing usable", {{}, {1, 2, 3}, icon_file({}), icon_file({sized_bitmap(16, 32, 2)})}, {"", "", "", ""},
-         "## ERROR: can't read ICONDIR\n## ERROR: can't read ICONDIR\n" + invalid, {}},
+        {"negative offset",
+         {negative_offset},
+         {"#   0: PNG (Vista) icon\n"},
+         "## ERROR: can't read ICONDIRENTRY; skipping file\n",
+         {image_of(negative_offset, 0)}},
+        {"offset past the end",
+         {far_offset},
+         {"#   0: PNG (Vista) icon\n"},
+         "## ERROR: can't read BITMAPINFOHEADER; skipping file\n",
+         {image_of(far_offset, 0)}},
+        {"nothing usable",
+         {{}, {1, 2, 3}, icon_file({}), icon_file({sized_bitmap(16, 32, 2)})},
+         {"", "", "", ""},
+         "## ERROR: can't read ICONDIR\n## ERROR: can't read ICONDIR\n" + invalid,
+         {}},
     };
 }
 
@@ -211,8 +233,8 @@ std::string run_listing(const bundle_case& c, const std::vector<std::string>& pa
     for (std::size_t i = 0; i < paths.size(); ++i) out += paths[i] + "\n" + c.listing[i];
     for (const std::string& path : paths) out += path + "\n";
     if (c.images.empty()) return out + "No icons found, wrote empty icon suite\n";
-    return out + "Bundled " + std::to_string(c.images.size()) + " icons from " + std::to_string(paths.size()) +
-           " input files.\n\n";
+    return out + "Bundled " + std::to_string(c.images.size()) + " icons from " +
+           std::to_string(paths.size()) + " input files.\n\n";
 }
 
 TEST(Bundler, GeneratedInputs) {
@@ -221,7 +243,8 @@ TEST(Bundler, GeneratedInputs) {
         const scratch_dir dir;
         std::vector<std::string> args = {"-o", dir.file("out.ico")};
         std::vector<std::string> paths;
-        for (std::size_t i = 0; i < c.inputs.size(); ++i) paths.push_back(dir.put("in" + std::to_string(i) + ".ico", c.inputs[i]));
+        for (std::size_t i = 0; i < c.inputs.size(); ++i)
+            paths.push_back(dir.put("in" + std::to_string(i) + ".ico", c.inputs[i]));
         args.insert(args.end(), paths.begin(), paths.end());
         const run_result r = run_program(bundler, args);
         EXPECT_EQ(r.out, run_listing(c, paths));
@@ -238,9 +261,11 @@ TEST(Bundler, MissingInputAndTheOutputAsInput) {
     const std::string out = dir.put("out.ico", good);  // emptied before any input is read
     const std::string missing = dir.file("missing.ico");
     const run_result r = run_program(bundler, {in, missing, "-o", out, out, in});
-    EXPECT_EQ(r.out, in + "\n#   0: PNG (Vista) icon\n" + missing + "\n" + out + "\n" + in + "\n#   0: PNG (Vista) icon\n" +
-                         in + "\n" + missing + "\n" + out + "\n" + in + "\nBundled 2 icons from 4 input files.\n\n");
-    const std::string open_failed = "open failed: No such file or directory\n## ERROR: can't open input file\n";
+    EXPECT_EQ(r.out, in + "\n#   0: PNG (Vista) icon\n" + missing + "\n" + out + "\n" + in +
+                         "\n#   0: PNG (Vista) icon\n" + in + "\n" + missing + "\n" + out + "\n" + in +
+                         "\nBundled 2 icons from 4 input files.\n\n");
+    const std::string open_failed =
+        "open failed: No such file or directory\n## ERROR: can't open input file\n";
     EXPECT_EQ(r.err, open_failed + "## ERROR: can't read ICONDIR\n" + open_failed);
     EXPECT_EQ(r.status, 0);
 }
@@ -259,9 +284,10 @@ TEST(Bundler, SizesOutOfRangeAreRefused) {
     const run_result r = run_program(bundler, {"-o", "/dev/null", in});
     EXPECT_EQ(r.out, in + "\n#   0: PNG (Vista) icon\n#   3: PNG (Vista) icon\n" + in +
                          "\nBundled 2 icons from 1 input files.\n\n");
-    EXPECT_EQ(r.err,
-              "## ERROR: image size out of range; skipping icon\n## ERROR: image size out of range; skipping icon\n"
-              "## ERROR: can't read icon\n## ERROR: can't read icon\n");
+    EXPECT_EQ(
+        r.err,
+        "## ERROR: image size out of range; skipping icon\n## ERROR: image size out of range; skipping icon\n"
+        "## ERROR: can't read icon\n## ERROR: can't read icon\n");
     EXPECT_EQ(r.status, 0);
 }
 
@@ -295,11 +321,12 @@ TEST(Bundler, AtMost65535Icons) {
 namespace {
 
 // A real 2 x 2 RGBA PNG stream, so a peer reader can decode the bundle whole.
-const bytes tiny_png = {
-    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00, 0x00, 0x02,
-    0x00, 0x00, 0x00, 0x02, 0x08, 0x06, 0x00, 0x00, 0x00, 0x72, 0xB6, 0x0D, 0x24, 0x00, 0x00, 0x00, 0x14, 0x49, 0x44, 0x41,
-    0x54, 0x78, 0x9C, 0x63, 0xFC, 0xCF, 0xC0, 0xD0, 0xC0, 0xC0, 0xC0, 0xC0, 0xC0, 0xC4, 0x00, 0x05, 0x00, 0x18, 0x25, 0x01,
-    0x83, 0x46, 0x88, 0x95, 0x27, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+const bytes tiny_png = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49,
+                        0x48, 0x44, 0x52, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x02, 0x08, 0x06,
+                        0x00, 0x00, 0x00, 0x72, 0xB6, 0x0D, 0x24, 0x00, 0x00, 0x00, 0x14, 0x49, 0x44,
+                        0x41, 0x54, 0x78, 0x9C, 0x63, 0xFC, 0xCF, 0xC0, 0xD0, 0xC0, 0xC0, 0xC0, 0xC0,
+                        0xC0, 0xC4, 0x00, 0x05, 0x00, 0x18, 0x25, 0x01, 0x83, 0x46, 0x88, 0x95, 0x27,
+                        0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
 
 // icoutils' icotool, an independent reader, lists and extracts every image
 // of a bundle.
@@ -307,8 +334,10 @@ TEST(Bundler, BundleReadsBackInAPeer) {
     const std::string icotool = "/usr/bin/icotool";
     if (!exists(icotool)) GTEST_SKIP() << "icotool (icoutils) is not installed";
     const scratch_dir dir;
-    const std::string a = dir.put("a.ico", icon_file({sized_bitmap(16, 32, 1), sized_bitmap(16, 32, 4), tiny_png}));
-    const std::string b = dir.put("b.ico", icon_file({sized_bitmap(32, 64, 8), sized_bitmap(48, 96, 24), sized_bitmap(64, 128, 32)}));
+    const std::string a =
+        dir.put("a.ico", icon_file({sized_bitmap(16, 32, 1), sized_bitmap(16, 32, 4), tiny_png}));
+    const std::string b = dir.put(
+        "b.ico", icon_file({sized_bitmap(32, 64, 8), sized_bitmap(48, 96, 24), sized_bitmap(64, 128, 32)}));
     ASSERT_EQ(run_program(bundler, {"-o", dir.file("out.ico"), a, b}).status, 0);
 
     const run_result list = run_program(icotool, {"-l", dir.file("out.ico")});

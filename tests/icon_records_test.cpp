@@ -24,15 +24,17 @@ bytes written(io_result (*write)(std::FILE*, const void*), const void* record) {
 
 TEST(IconRecords, WritersLayFieldsOutLittleEndian) {
     const ICONDIR dir{0, 1, 2};
-    EXPECT_EQ(written([](std::FILE* s, const void* r) { return write_icon_dir(s, *static_cast<const ICONDIR*>(r)); }, &dir),
+    EXPECT_EQ(written([](std::FILE* s,
+                         const void* r) { return write_icon_dir(s, *static_cast<const ICONDIR*>(r)); },
+                      &dir),
               (bytes{0, 0, 1, 0, 2, 0}));
 
     const ICONDIRENTRY entry{16, 32, 4, 0xFF, 1, 0xFFFF, 0x01020304, -2};
-    EXPECT_EQ(written([](std::FILE* s, const void* r) {
-                  return write_icon_dir_entry(s, *static_cast<const ICONDIRENTRY*>(r));
-              },
-                      &entry),
-              (bytes{16, 32, 4, 0xFF, 1, 0, 0xFF, 0xFF, 4, 3, 2, 1, 0xFE, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(
+        written([](std::FILE* s,
+                   const void* r) { return write_icon_dir_entry(s, *static_cast<const ICONDIRENTRY*>(r)); },
+                &entry),
+        (bytes{16, 32, 4, 0xFF, 1, 0, 0xFF, 0xFF, 4, 3, 2, 1, 0xFE, 0xFF, 0xFF, 0xFF}));
 
     const BITMAPINFOHEADER header{40, 16, 32, 1, 4, 0, 296, 1, 2, 16, -1};
     bytes expected;
@@ -40,10 +42,11 @@ TEST(IconRecords, WritersLayFieldsOutLittleEndian) {
     icon_test::put_u16(expected, 1);
     icon_test::put_u16(expected, 4);
     for (std::uint32_t v : {0u, 296u, 1u, 2u, 16u, 0xFFFFFFFFu}) icon_test::put_u32(expected, v);
-    EXPECT_EQ(written([](std::FILE* s, const void* r) {
-                  return write_bitmap_info_header(s, *static_cast<const BITMAPINFOHEADER*>(r));
-              },
-                      &header),
+    EXPECT_EQ(written(
+                  [](std::FILE* s, const void* r) {
+                      return write_bitmap_info_header(s, *static_cast<const BITMAPINFOHEADER*>(r));
+                  },
+                  &header),
               expected);
 }
 
@@ -78,9 +81,9 @@ TEST(IconRecords, ReadersRoundTripEveryField) {
     EXPECT_EQ(entry.wBitCount, 6);
     EXPECT_EQ(entry.dwBytesInRes, INT32_MAX);
     EXPECT_EQ(entry.dwImageOffset, INT32_MIN);
-    const std::int32_t got[] = {header.biSize,          header.biWidth,        header.biHeight,
-                                header.biCompression,   header.biSizeImage,    header.biXPelsPerMeter,
-                                header.biYPelsPerMeter, header.biClrUsed,      header.biClrImportant};
+    const std::int32_t got[] = {header.biSize,          header.biWidth,     header.biHeight,
+                                header.biCompression,   header.biSizeImage, header.biXPelsPerMeter,
+                                header.biYPelsPerMeter, header.biClrUsed,   header.biClrImportant};
     const std::int32_t want[] = {-255, -254, -253, -250, -249, -248, -247, -246, -245};
     for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(got[i], want[i]) << i;
     EXPECT_EQ(header.biPlanes, 0xFFF4);
@@ -111,10 +114,12 @@ TEST(IconRecords, CutOffRecordsFillFieldByField) {
         const memory_stream in(bytes(entry_bytes.begin(), entry_bytes.begin() + static_cast<long>(length)));
         ICONDIRENTRY entry{99, 99, 99, 99, 99, 99, 99, 99};
         EXPECT_EQ(read_icon_dir_entry(in.get(), entry), IO_ERROR);
-        const std::int64_t fields[] = {entry.bWidth,   entry.bHeight,   entry.bColorCount,  entry.bReserved,
-                                       entry.wPlanes,  entry.wBitCount, entry.dwBytesInRes, entry.dwImageOffset};
+        const std::int64_t fields[] = {entry.bWidth,       entry.bHeight,      entry.bColorCount,
+                                       entry.bReserved,    entry.wPlanes,      entry.wBitCount,
+                                       entry.dwBytesInRes, entry.dwImageOffset};
         const std::size_t ends[] = {1, 2, 3, 4, 6, 8, 12, 16};
-        for (std::size_t f = 0; f < 8; ++f) EXPECT_EQ(fields[f], ends[f] <= length ? static_cast<std::int64_t>(f + 1) : 99) << f;
+        for (std::size_t f = 0; f < 8; ++f)
+            EXPECT_EQ(fields[f], ends[f] <= length ? static_cast<std::int64_t>(f + 1) : 99) << f;
     }
 
     // Cut after 9 bytes: the six small fields filled, the two sizes untouched.
@@ -162,14 +167,26 @@ TEST(IconRecords, ExpectedSizeWorkedExamples) {
         std::int32_t expected;
     };
     const row rows[] = {
-        {16, 32, 4, 296},          {32, 64, 8, 2216},     {48, 96, 32, 9640},   {16, 32, 1, 176},
-        {32, 64, 24, 3240},        {256, 512, 32, 270376}, {20, 40, 1, 208},     {16, 33, 4, 296},
-        {16, 32, 0, 108},          {16, 32, 9, 424},      {-16, 32, 4, 40},     {-100, 32, 1, -208},
-        {16, -32, 4, -88},         {2147483647, 2, 32, -268435412},
+        {16, 32, 4, 296},
+        {32, 64, 8, 2216},
+        {48, 96, 32, 9640},
+        {16, 32, 1, 176},
+        {32, 64, 24, 3240},
+        {256, 512, 32, 270376},
+        {20, 40, 1, 208},
+        {16, 33, 4, 296},
+        {16, 32, 0, 108},
+        {16, 32, 9, 424},
+        {-16, 32, 4, 40},
+        {-100, 32, 1, -208},
+        {16, -32, 4, -88},
+        {2147483647, 2, 32, -268435412},
         // Rows of 64 and 80 bits round up to 8 and 12 bytes.
-        {2, 2, 32, 40 + 8 + 4},    {5, 2, 16, 40 + 12 + 4},
+        {2, 2, 32, 40 + 8 + 4},
+        {5, 2, 16, 40 + 12 + 4},
         // biClrUsed and biSize never enter: a full table is always counted.
-        {32, 64, 2, 40 + 16 + 32 * (8 + 4)}, {1, 2, 65535, 40 + 8192 + 4},
+        {32, 64, 2, 40 + 16 + 32 * (8 + 4)},
+        {1, 2, 65535, 40 + 8192 + 4},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.width << " x " << r.height << " x " << r.bit_count);
@@ -180,7 +197,8 @@ TEST(IconRecords, ExpectedSizeWorkedExamples) {
 
 // Every extreme header gives a value, and the sanitizer build stays silent.
 TEST(IconRecords, ExpectedSizeIsDefinedForEveryExtreme) {
-    const std::int32_t sides[] = {INT32_MIN, INT32_MIN + 1, -65536, -1, 0, 1, 2, 255, 256, 257, 65535, INT32_MAX - 31, INT32_MAX};
+    const std::int32_t sides[] = {INT32_MIN, INT32_MIN + 1, -65536,         -1,       0, 1, 2, 255, 256,
+                                  257,       65535,         INT32_MAX - 31, INT32_MAX};
     const std::uint16_t depths[] = {0, 1, 2, 3, 8, 9, 31, 32, 64, 255, 32768, 65535};
     std::uint32_t mix = 0;
     for (std::int32_t width : sides)

@@ -15,11 +15,15 @@ const std::string inspector = ICON_INSPECTOR;
 
 // The example directory: a 16 x 16 4-bit bitmap at 54, a 32 x 32 32-bit
 // bitmap at 350 and a PNG image at 4614.
-bytes example_icon() { return icon_file({sized_bitmap(16, 32, 4), sized_bitmap(32, 64, 32), png_image(100)}); }
+bytes example_icon() {
+    return icon_file({sized_bitmap(16, 32, 4), sized_bitmap(32, 64, 32), png_image(100)});
+}
 
 const char* const example_listing =
-    "ICONDIRENTRY[ 0] @     54 : biWidth =  16  biHeight =  16*2  biPlanes = 1  biBitCount =  4  biClrUsed =   0\n"
-    "ICONDIRENTRY[ 1] @    350 : biWidth =  32  biHeight =  32*2  biPlanes = 1  biBitCount = 32  biClrUsed =   0\n"
+    "ICONDIRENTRY[ 0] @     54 : biWidth =  16  biHeight =  16*2  biPlanes = 1  biBitCount =  4  biClrUsed = "
+    "  0\n"
+    "ICONDIRENTRY[ 1] @    350 : biWidth =  32  biHeight =  32*2  biPlanes = 1  biBitCount = 32  biClrUsed = "
+    "  0\n"
     "ICONDIRENTRY[ 2] @   4614 : PNG (Vista) format icon\n";
 
 TEST(Inspector, NoArgumentsPrintNothing) {
@@ -54,7 +58,8 @@ bytes cut(bytes data, std::size_t length) {
 std::vector<file_case> file_cases() {
     const bytes one = icon_file({sized_bitmap(16, 32, 4)});
     const std::string one_line =
-        "ICONDIRENTRY[ 0] @     22 : biWidth =  16  biHeight =  16*2  biPlanes = 1  biBitCount =  4  biClrUsed =   0\n";
+        "ICONDIRENTRY[ 0] @     22 : biWidth =  16  biHeight =  16*2  biPlanes = 1  biBitCount =  4  "
+        "biClrUsed =   0\n";
     return {
         {"example", example_icon(), example_listing, ""},
         {"size mismatch", with_u32(example_icon(), entry_at(0) + 8, 300), example_listing,
@@ -63,16 +68,19 @@ std::vector<file_case> file_cases() {
         {"five bytes", {0, 0, 1, 0, 1}, "", "## ERROR: can't read ICONDIR\n"},
         {"no entries", icon_file({}), "", ""},
         {"cursor without entries", icon_file({}, 2), "", "## WARNING: idType = 2 (should be 1)\n"},
-        {"cursor", icon_file({sized_bitmap(16, 32, 4)}, 2), one_line, "## WARNING: idType = 2 (should be 1)\n"},
+        {"cursor", icon_file({sized_bitmap(16, 32, 4)}, 2), one_line,
+         "## WARNING: idType = 2 (should be 1)\n"},
         {"idType 65535", icon_file({}, 65535), "", "## WARNING: idType = 65535 (should be 1)\n"},
         // Three entries claimed, one whole (all zero, so its image at offset 0
         // runs past the 31-byte file), the second cut after 9 bytes.
-        {"directory cut mid-entry", cut(with_u16(icon_file({}), 4, 3), 6 + 16 + 9), "ICONDIRENTRY[ 0] @      0\n",
-         "## ERROR: can't read BITMAPINFOHEADER\n## ERROR: can't read ICONDIRENTRY\n## ERROR: can't read ICONDIRENTRY\n"},
+        {"directory cut mid-entry", cut(with_u16(icon_file({}), 4, 3), 6 + 16 + 9),
+         "ICONDIRENTRY[ 0] @      0\n",
+         "## ERROR: can't read BITMAPINFOHEADER\n## ERROR: can't read ICONDIRENTRY\n## ERROR: can't read "
+         "ICONDIRENTRY\n"},
         {"offset past the end", with_u32(one, entry_at(0) + 12, 999999), "ICONDIRENTRY[ 0] @ 999999\n",
          "## ERROR: can't read BITMAPINFOHEADER\n"},
-        {"offset with bit 31", with_u32(one, entry_at(0) + 12, 0x80000016u), "ICONDIRENTRY[ 0] @-2147483626\n",
-         "## ERROR: can't read BITMAPINFOHEADER\n"},
+        {"offset with bit 31", with_u32(one, entry_at(0) + 12, 0x80000016u),
+         "ICONDIRENTRY[ 0] @-2147483626\n", "## ERROR: can't read BITMAPINFOHEADER\n"},
         {"offset of -1", with_u32(one, entry_at(0) + 12, 0xFFFFFFFFu), "ICONDIRENTRY[ 0] @     -1\n",
          "## ERROR: can't read BITMAPINFOHEADER\n"},
         {"short PNG at the end", icon_file({png_image(39)}), "ICONDIRENTRY[ 0] @     22\n",
@@ -80,17 +88,21 @@ std::vector<file_case> file_cases() {
         {"PNG of exactly 40 bytes", with_u32(icon_file({png_image(40)}), entry_at(0) + 8, 7),
          "ICONDIRENTRY[ 0] @     22 : PNG (Vista) format icon\n", ""},
         {"odd height", icon_file({bitmap_image(16, 33, 4, 296)}),
-         "ICONDIRENTRY[ 0] @     22 : biWidth =  16  biHeight =  16*2  biPlanes = 1  biBitCount =  4  biClrUsed =   0\n",
+         "ICONDIRENTRY[ 0] @     22 : biWidth =  16  biHeight =  16*2  biPlanes = 1  biBitCount =  4  "
+         "biClrUsed =   0\n",
          ""},
         {"negative odd height", icon_file({bitmap_image(16, -33, 4, 296)}),
-         "ICONDIRENTRY[ 0] @     22 : biWidth =  16  biHeight = -16*2  biPlanes = 1  biBitCount =  4  biClrUsed =   0\n",
+         "ICONDIRENTRY[ 0] @     22 : biWidth =  16  biHeight = -16*2  biPlanes = 1  biBitCount =  4  "
+         "biClrUsed =   0\n",
          "## ERROR: dwBytesInRes should be -88 (not 296)\n"},
         {"wide fields", icon_file({bitmap_image(INT32_MIN, INT32_MIN, 65535, 40)}),
-         "ICONDIRENTRY[ 0] @     22 : biWidth =-2147483648  biHeight =-1073741824*2  biPlanes = 1  biBitCount =65535  "
+         "ICONDIRENTRY[ 0] @     22 : biWidth =-2147483648  biHeight =-1073741824*2  biPlanes = 1  "
+         "biBitCount =65535  "
          "biClrUsed =   0\n",
          ""},
         {"biClrUsed printed, not counted", with_u32(icon_file({sized_bitmap(32, 64, 8)}), 22 + 32, 16),
-         "ICONDIRENTRY[ 0] @     22 : biWidth =  32  biHeight =  32*2  biPlanes = 1  biBitCount =  8  biClrUsed =  16\n",
+         "ICONDIRENTRY[ 0] @     22 : biWidth =  32  biHeight =  32*2  biPlanes = 1  biBitCount =  8  "
+         "biClrUsed =  16\n",
          ""},
     };
 }
@@ -141,7 +153,8 @@ TEST(Inspector, ThreeDigitIndexesAndFilesBeyondTheDescriptorLimit) {
     const std::string path = dir.put("many.ico", icon_file(images));
     const run_result r = run_program(inspector, {path});
     const std::string line100 =
-        "ICONDIRENTRY[100] @   7222 : biWidth =   1  biHeight =   1*2  biPlanes = 1  biBitCount =  1  biClrUsed =   0\n";
+        "ICONDIRENTRY[100] @   7222 : biWidth =   1  biHeight =   1*2  biPlanes = 1  biBitCount =  1  "
+        "biClrUsed =   0\n";
     EXPECT_NE(r.out.find("ICONDIRENTRY[99] @   7166 :"), std::string::npos);
     ASSERT_GE(r.out.size(), line100.size());
     EXPECT_EQ(r.out.substr(r.out.size() - line100.size()), line100);
@@ -155,7 +168,8 @@ TEST(Inspector, ThreeDigitIndexesAndFilesBeyondTheDescriptorLimit) {
     EXPECT_EQ(many.status, 0);
     EXPECT_EQ(many.err, "");
     std::string expected;
-    for (std::size_t i = 0; i < args.size(); ++i) expected += small + "\nICONDIRENTRY[ 0] @     22 : PNG (Vista) format icon\n";
+    for (std::size_t i = 0; i < args.size(); ++i)
+        expected += small + "\nICONDIRENTRY[ 0] @     22 : PNG (Vista) format icon\n";
     EXPECT_EQ(many.out, expected);
 }
 

@@ -1,7 +1,6 @@
 #include "stream_io.hpp"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,7 +23,8 @@ class written_bytes {
         std::fflush(stream_);
         std::rewind(stream_);
         bytes out;
-        for (int c = std::fgetc(stream_); c != EOF; c = std::fgetc(stream_)) out.push_back(static_cast<std::uint8_t>(c));
+        for (int c = std::fgetc(stream_); c != EOF; c = std::fgetc(stream_))
+            out.push_back(static_cast<std::uint8_t>(c));
         return out;
     }
 
@@ -138,9 +138,15 @@ TEST(StreamIo, SeekModesAndTell) {
         std::int64_t position;  // after the call, starting from 2
     };
     const row rows[] = {
-        {0, 4, IO_OK, 4},           {SEEK_FROM_START, 4, IO_OK, 4}, {SEEK_FROM_END, 0, IO_OK, 6},
-        {SEEK_FROM_END, -1, IO_OK, 5}, {SEEK_FROM_CURRENT, 3, IO_OK, 5}, {SEEK_FROM_CURRENT, -2, IO_OK, 0},
-        {SEEK_FROM_START, -1, IO_ERROR, 2}, {4, 1, IO_ERROR, 2},       {-1, 1, IO_ERROR, 2},
+        {0, 4, IO_OK, 4},
+        {SEEK_FROM_START, 4, IO_OK, 4},
+        {SEEK_FROM_END, 0, IO_OK, 6},
+        {SEEK_FROM_END, -1, IO_OK, 5},
+        {SEEK_FROM_CURRENT, 3, IO_OK, 5},
+        {SEEK_FROM_CURRENT, -2, IO_OK, 0},
+        {SEEK_FROM_START, -1, IO_ERROR, 2},
+        {4, 1, IO_ERROR, 2},
+        {-1, 1, IO_ERROR, 2},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(testing::Message() << "mode " << r.mode << " offset " << r.offset);
@@ -181,7 +187,8 @@ TEST(StreamIo, IntegerReadersDecodeBothOrders) {
 }
 
 TEST(StreamIo, ReadersKeepTheBitPatternSignedOrNot) {
-    const memory_stream in({0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFE, 0x00, 0x00, 0x00, 0x80, 0x80, 0x00, 0x00, 0x00});
+    const memory_stream in(
+        {0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFE, 0x00, 0x00, 0x00, 0x80, 0x80, 0x00, 0x00, 0x00});
     std::int16_t s16 = 0;
     std::uint16_t u16 = 0;
     EXPECT_EQ(read_le16(in.get(), &s16), IO_OK);
@@ -265,7 +272,9 @@ TEST(StreamIo, WritersGiveExactBytes) {
         {"le16 0x1234", [](std::FILE* s) { return write_le16(s, 0x1234); }, {0x34, 0x12}},
         {"u8", [](std::FILE* s) { return write_u8(s, 200); }, {0xC8}},
         {"double 1.0", [](std::FILE* s) { return write_le_double(s, 1.0); }, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
-        {"double -2.0", [](std::FILE* s) { return write_le_double(s, -2.0); }, {0, 0, 0, 0, 0, 0, 0x00, 0xC0}},
+        {"double -2.0",
+         [](std::FILE* s) { return write_le_double(s, -2.0); },
+         {0, 0, 0, 0, 0, 0, 0x00, 0xC0}},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);

@@ -1,6 +1,7 @@
 #include "test_support.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,8 +11,6 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 namespace icon_test {
 
@@ -30,7 +29,8 @@ void patch_u16(bytes& out, std::size_t at, std::uint16_t value) {
 }
 
 void patch_u32(bytes& out, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) out.at(at + i) = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
+    for (std::size_t i = 0; i < 4; ++i)
+        out.at(at + i) = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
 }
 
 bytes bitmap_image(std::int32_t width, std::int32_t height, std::uint16_t bit_count, std::size_t size) {
@@ -47,7 +47,8 @@ bytes bitmap_image(std::int32_t width, std::int32_t height, std::uint16_t bit_co
 
 bytes sized_bitmap(std::int32_t width, std::int32_t height, std::uint16_t bit_count) {
     // Same rule as the programs apply, written out for positive sizes only.
-    const std::size_t colour_row = ((static_cast<std::size_t>(bit_count) * static_cast<std::size_t>(width) + 31) / 32) * 4;
+    const std::size_t colour_row =
+        ((static_cast<std::size_t>(bit_count) * static_cast<std::size_t>(width) + 31) / 32) * 4;
     const std::size_t mask_row = ((static_cast<std::size_t>(width) + 31) / 32) * 4;
     const std::size_t table = bit_count <= 8 ? (std::size_t{4} << bit_count) : 0;
     const std::size_t rows = static_cast<std::size_t>(height / 2);
@@ -119,7 +120,9 @@ void write_file(const std::string& path, const bytes& data) {
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
-void write_file(const std::string& path, const std::string& text) { write_file(path, bytes(text.begin(), text.end())); }
+void write_file(const std::string& path, const std::string& text) {
+    write_file(path, bytes(text.begin(), text.end()));
+}
 
 scratch_dir::scratch_dir() {
     std::string pattern = ::testing::TempDir() + "icon-test-XXXXXX";
@@ -148,8 +151,8 @@ std::string slurp(const std::string& path) {
 
 }  // namespace
 
-run_result run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                       const std::function<void()>& in_child) {
+run_result run_program(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& cwd, const std::function<void()>& in_child) {
     const scratch_dir capture;
     const std::string out_path = capture.file("stdout");
     const std::string err_path = capture.file("stderr");
