@@ -110,21 +110,6 @@ TEST(BundlerCommandLine, OutputThatCannotBeCreated) {
     }
 }
 
-// A full device takes nothing: small outputs fail when they are flushed,
-// large ones at once; either way the run fails with an error line.
-TEST(BundlerCommandLine, FullDeviceFails) {
-    const scratch_dir dir;
-    const std::string small = dir.put("small.ico", icon_file({sized_bitmap(16, 32, 4)}));
-    const std::string large =
-        dir.put("large.ico", icon_file({sized_bitmap(256, 512, 32), png_image(300000)}));
-    for (const std::string& input : {small, large}) {
-        SCOPED_TRACE(input);
-        const run_result result = run_program(bundler, {"-o", "/dev/full", input});
-        EXPECT_EQ(result.status, 1);
-        EXPECT_NE(result.err.find("## ERROR: can't "), std::string::npos) << result.err;
-    }
-}
-
 struct bundle_case {
     const char* name;
     std::vector<bytes> inputs;         // written as in0.ico, in1.ico, ...
