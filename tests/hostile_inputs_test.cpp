@@ -193,14 +193,9 @@ std::vector<hostile_case> hostile_cases() {
 }
 
 TEST(HostileInputs, Inspector) {
-    const scratch_dir dir;
     for (const hostile_case& c : hostile_cases()) {
         SCOPED_TRACE(c.name);
-        const std::string path = dir.put("case.ico", c.data);
-        const run_result r = run_program(inspector, {path});
-        EXPECT_EQ(r.out, path + "\n" + c.out);
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(r.status, 0);
+        expect_inspection(inspector, c.data, c.out, c.err);
     }
 }
 

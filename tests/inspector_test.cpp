@@ -108,14 +108,9 @@ std::vector<file_case> file_cases() {
 }
 
 TEST(Inspector, OneFileAtATime) {
-    const scratch_dir dir;
     for (const file_case& c : file_cases()) {
         SCOPED_TRACE(c.name);
-        const std::string path = dir.put("case.ico", c.data);
-        const run_result r = run_program(inspector, {path});
-        EXPECT_EQ(r.out, path + "\n" + c.out);
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(r.status, 0);
+        expect_inspection(inspector, c.data, c.out, c.err);
     }
 }
 

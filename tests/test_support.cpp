@@ -193,6 +193,16 @@ run_result run_program(const std::string& program, const std::vector<std::string
     return result;
 }
 
+void expect_inspection(const std::string& program, const bytes& data, const std::string& out,
+                       const std::string& err) {
+    const scratch_dir dir;
+    const std::string path = dir.put("case.ico", data);
+    const run_result r = run_program(program, {path});
+    EXPECT_EQ(r.out, path + "\n" + out);
+    EXPECT_EQ(r.err, err);
+    EXPECT_EQ(r.status, 0);
+}
+
 memory_stream::memory_stream(const bytes& data) : data_(data) {
     // fmemopen wants a buffer of one byte or more; an empty stream is /dev/null.
     stream_ = data_.empty() ? std::fopen("/dev/null", "rb") : fmemopen(data_.data(), data_.size(), "rb");

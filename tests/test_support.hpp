@@ -79,6 +79,12 @@ struct run_result {
 run_result run_program(const std::string& program, const std::vector<std::string>& args,
                        const std::string& cwd = "", const std::function<void()>& in_child = {});
 
+// Runs the inspector `program` on `data` saved as one file, and expects the
+// file's name line followed by `out` on standard output, exactly `err` on
+// standard error, and exit status 0.
+void expect_inspection(const std::string& program, const bytes& data, const std::string& out,
+                       const std::string& err);
+
 // An open read-only stream over a copy of `data`, closed by the destructor.
 class memory_stream {
    public:
