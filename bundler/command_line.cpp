@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bundle_icons.hpp"
+#include "platform.hpp"
 #include "report.hpp"
 #include "stream_io.hpp"
 
@@ -11,7 +12,9 @@ void report_usage(const char* program, const char* message) {
     std::fprintf(stderr, "## %s\n## usage: %s -o outputfile inputfile(s)\n", message, program);
 }
 
-int bundler_main(int argc, char** argv) {
+namespace {
+
+int bundle_command_line(int argc, char** argv) {
     program_argv = argv;
     const char* program = argc > 0 ? argv[0] : "icon-bundler";
     if (argc <= 3) {
@@ -39,6 +42,16 @@ int bundler_main(int argc, char** argv) {
         report_error("can't create output file");
         return 1;
     }
+    // Bundle bytes and console lines written to one file would overwrite
+    // each other.
+    if (same_file(output.get(), stdout)) {
+        report_error("output file is also standard output");
+        return 1;
+    }
+    if (same_file(output.get(), stderr)) {
+        report_error("output file is also standard error");
+        return 1;
+    }
 
     for (int i = option + 2; i < argc; ++i) argv[i - 2] = argv[i];
     const int bundled = bundle_icons(argc - 3, output.get());
@@ -49,4 +62,11 @@ int bundler_main(int argc, char** argv) {
         return 1;
     }
     return bundled != 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int bundler_main(int argc, char** argv) {
+    if (!secure_standard_streams()) return 1;
+    return finish_standard_output(bundle_command_line(argc, argv));
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "icon_records.hpp"
+#include "platform.hpp"
 #include "report.hpp"
 
 namespace {
@@ -67,6 +68,8 @@ void inspect_file(const char* path) {
 }
 
 int inspector_main(int argc, char** argv) {
+    if (!secure_standard_streams()) return 1;
     for (int i = 1; i < argc; ++i) inspect_file(argv[i]);
-    return 0;
+    // The listing is the inspector's product: losing it is its one failure.
+    return finish_standard_output(0);
 }

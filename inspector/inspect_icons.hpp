@@ -15,5 +15,5 @@ void inspect_stream(std::FILE* stream);
 void inspect_file(const char* path);
 
 // The whole program: every argument after the program name is a path.
-// Always 0.
+// 0, or 1 when standard output could not be written.
 int inspector_main(int argc, char** argv);
