@@ -1,5 +1,6 @@
 #include "bundle_icons.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -59,6 +60,40 @@ bool passes_acceptance_test(const ICONDIRENTRY& entry, const BITMAPINFOHEADER& h
            header.biHeight % 2 == 0 && entry.dwBytesInRes == expected_image_size(header);
 }
 
+// A running FNV-1a hash of what a pass accepted: each image's input
+// position, its index in that input and its 16 entry bytes. The copy pass
+// arrives at the scan pass's value unless an input changed in between.
+class acceptance_digest {
+   public:
+    void add(int position, std::int32_t index, const ICONDIRENTRY& entry) {
+        add32(static_cast<std::uint32_t>(position));
+        add32(static_cast<std::uint32_t>(index));
+        for (const std::uint8_t byte : {entry.bWidth, entry.bHeight, entry.bColorCount, entry.bReserved})
+            add8(byte);
+        add16(entry.wPlanes);
+        add16(entry.wBitCount);
+        add32(static_cast<std::uint32_t>(entry.dwBytesInRes));
+        add32(static_cast<std::uint32_t>(entry.dwImageOffset));
+    }
+    std::uint64_t value() const { return hash_; }
+
+   private:
+    void add8(std::uint8_t byte) { hash_ = (hash_ ^ byte) * 0x100000001B3u; }
+    void add16(std::uint16_t value) {
+        add8(static_cast<std::uint8_t>(value & 0xFFu));
+        add8(static_cast<std::uint8_t>(value >> 8));
+    }
+    void add32(std::uint32_t value) {
+        add16(static_cast<std::uint16_t>(value & 0xFFFFu));
+        add16(static_cast<std::uint16_t>(value >> 16));
+    }
+    std::uint64_t hash_ = 0xCBF29CE484222325u;
+};
+
+// Writes out what the stream buffers, so that a failure is reported by the
+// step that wrote the bytes rather than by the next seek or the close.
+bool flushed(std::FILE* output) { return std::fflush(output) == 0; }
+
 class bundler {
    public:
     bundler(int input_count, std::FILE* output) : input_count_(input_count), output_(output) {}
@@ -66,8 +101,13 @@ class bundler {
     int run() {
         walk(pass::scan);
         const std::int32_t scan_count = accepted_;
+        const std::uint64_t scan_digest = digest_.value();
         if (!write_placeholder(scan_count)) return 0;
         walk(pass::copy);
+        if (accepted_ != scan_count || digest_.value() != scan_digest) {
+            report_error("input files changed during bundling");
+            failed_ = true;
+        }
         return finish(scan_count);
     }
 
@@ -78,6 +118,7 @@ class bundler {
         pass_ = which;
         accepted_ = 0;
         accepted_bytes_ = 0;
+        digest_ = {};
         for (int position = 1; position <= input_count_; ++position) {
             const owned_stream input{open_input(position)};
             if (!input) {
@@ -85,11 +126,11 @@ class bundler {
                 continue;
             }
             std::setvbuf(input.get(), input_buffer_, _IOFBF, sizeof input_buffer_);
-            walk_input(input.get());
+            walk_input(position, input.get());
         }
     }
 
-    void walk_input(std::FILE* input) {
+    void walk_input(int position, std::FILE* input) {
         ICONDIR dir{};
         if (read_icon_dir(input, dir) != IO_OK) {
             scan_error("can't read ICONDIR");
@@ -128,6 +169,7 @@ class bundler {
                 // beyond the directory already written.
                 copy(input, entry);
             }
+            digest_.add(position, index, entry);
             accepted_bytes_ += entry.dwBytesInRes;
             ++accepted_;
         }
@@ -164,7 +206,7 @@ class bundler {
         // The table is all zeros here, so its bytes are the placeholder.
         static_assert(sizeof(ICONDIRENTRY) == 16);
         std::int32_t count = 16 * scan_count;
-        if (stream_write(output_, &count, table_.data()) != IO_OK) {
+        if (stream_write(output_, &count, table_.data()) != IO_OK || !flushed(output_)) {
             report_error("can't write icon directory");
             return false;
         }
@@ -178,7 +220,7 @@ class bundler {
         const std::int32_t size = entry.dwBytesInRes;
         if (stream_seek(output_, SEEK_FROM_START, output_position_) != IO_OK) {
             report_error("can't seek to output position");
-            copy_failed_ = true;
+            failed_ = true;
         } else {
             copy_bytes(input, entry.dwImageOffset, size);
         }
@@ -188,32 +230,63 @@ class bundler {
                                                      static_cast<std::uint32_t>(size));
     }
 
-    // One image's bytes through a buffer of its size. A short input still
-    // fills its whole slot: what it did not deliver is written as zeros.
+    // One image's bytes into its slot. The slot is written whole even when
+    // the input ends early: the bytes it did not deliver are written as
+    // zeros, and the run fails, so the directory stays true and nobody ships
+    // the result.
     void copy_bytes(std::FILE* input, std::int32_t offset, std::int32_t size) {
+        const std::int32_t held = deliverable(input, offset, size);
         // Only what a short read leaves undelivered is cleared: the allocator
         // reuses freed blocks, and clearing every image would cost a pass
         // over its bytes.
         const std::unique_ptr<std::uint8_t, free_deleter> buffer{
-            static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : static_cast<std::size_t>(size)))};
+            static_cast<std::uint8_t*>(std::malloc(held == 0 ? 1 : static_cast<std::size_t>(held)))};
         if (!buffer) {
             report_error("can't get memory to read icon");
-            copy_failed_ = true;
+            failed_ = true;
             return;
         }
         std::int32_t count = 0;
+        bool complete = false;
         if (stream_seek(input, SEEK_FROM_START, offset) == IO_OK) {
-            count = size;
-            if (stream_read(input, &count, buffer.get()) != IO_OK) report_error("can't read icon");
-        } else {
+            count = held;
+            complete = stream_read(input, &count, buffer.get()) == IO_OK && held == size;
+        }
+        if (!complete) {
             report_error("can't read icon");
+            failed_ = true;
         }
-        std::memset(buffer.get() + count, 0, static_cast<std::size_t>(size - count));
-        count = size;
-        if (stream_write(output_, &count, buffer.get()) != IO_OK) {
+        std::memset(buffer.get() + count, 0, static_cast<std::size_t>(held - count));
+        count = held;
+        if (stream_write(output_, &count, buffer.get()) != IO_OK || !write_zeros(size - held) ||
+            !flushed(output_)) {
             report_error("can't write icon");
-            copy_failed_ = true;
+            failed_ = true;
         }
+    }
+
+    // How many of an image's `size` bytes its input can still deliver from
+    // `offset`. Claims up to this limit are taken at their word, which costs
+    // no system call; larger ones are measured against the input's length,
+    // so a small file that claims gigabytes costs no more memory than it holds.
+    static constexpr std::int32_t unmeasured_claim = 1 << 20;
+    static std::int32_t deliverable(std::FILE* input, std::int32_t offset, std::int32_t size) {
+        if (size <= unmeasured_claim) return size;
+        std::int64_t end = -1;
+        if (stream_seek(input, SEEK_FROM_END, 0) != IO_OK || stream_tell(input, &end) != IO_OK || end < 0)
+            return size;
+        return static_cast<std::int32_t>(std::clamp<std::int64_t>(end - offset, 0, size));
+    }
+
+    // The part of a slot that its input cannot fill.
+    bool write_zeros(std::int32_t count) {
+        static const std::uint8_t zeros[65536] = {};
+        while (count > 0) {
+            std::int32_t chunk = std::min<std::int32_t>(count, std::int32_t{sizeof zeros});
+            count -= chunk;
+            if (stream_write(output_, &chunk, zeros) != IO_OK) return false;
+        }
+        return true;
     }
 
     int finish(std::int32_t scan_count) {
@@ -227,6 +300,10 @@ class bundler {
                 return 0;
             }
         }
+        if (!flushed(output_)) {
+            report_error("can't write ICONDIRENTRY");
+            return 0;
+        }
         if (scan_count == 0) {
             print_line("No icons found, wrote empty icon suite");
         } else {
@@ -235,7 +312,7 @@ class bundler {
                           input_count_);
             print_line(summary);
         }
-        return copy_failed_ ? 0 : 1;
+        return failed_ ? 0 : 1;
     }
 
     // Each seek of an input costs a system call, and one that leaves the
@@ -249,7 +326,9 @@ class bundler {
     std::int64_t accepted_bytes_ = 0;
     std::vector<ICONDIRENTRY> table_;
     std::int32_t output_position_ = 0;
-    bool copy_failed_ = false;
+    acceptance_digest digest_;
+    // Set by a failure that spoils the output but lets the run go on.
+    bool failed_ = false;
 };
 
 }  // namespace

@@ -95,17 +95,20 @@ placed image_of(const bytes& file, std::size_t index) {
     return p;
 }
 
-bytes bundle_of(const std::vector<placed>& images) {
+bytes bundle_of(const std::vector<placed>& images) { return bundle_of(images, images.size()); }
+
+bytes bundle_of(const std::vector<placed>& images, std::size_t directory) {
     bytes out;
     put_u16(out, 0);
     put_u16(out, 1);
-    put_u16(out, static_cast<std::uint16_t>(images.size()));
-    std::size_t offset = 6 + 16 * images.size();
+    put_u16(out, static_cast<std::uint16_t>(directory));
+    std::size_t offset = 6 + 16 * directory;
     for (const placed& p : images) {
         out.insert(out.end(), p.entry.begin(), p.entry.begin() + 12);
         put_u32(out, static_cast<std::uint32_t>(offset));
         offset += p.image.size();
     }
+    out.resize(6 + 16 * directory, 0);
     for (const placed& p : images) out.insert(out.end(), p.image.begin(), p.image.end());
     return out;
 }

@@ -41,8 +41,10 @@ struct placed {
 std::uint32_t u32_at(const bytes& data, std::size_t at);
 placed image_of(const bytes& file, std::size_t index);
 // The bundle as an independent reader expects it: a header, the entries
-// with offsets rewritten, then the images back to back.
+// with offsets rewritten, then the images back to back. A directory longer
+// than the images (an input changed after the scan pass) ends in zero entries.
 bytes bundle_of(const std::vector<placed>& images);
+bytes bundle_of(const std::vector<placed>& images, std::size_t directory);
 
 // Reads a file whole; empty when it cannot be read.
 bytes read_file(const std::string& path);
