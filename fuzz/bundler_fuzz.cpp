@@ -21,6 +21,7 @@
 #include "bundle_icons.hpp"
 #include "bundle_inputs.hpp"
 #include "fuzz_support.hpp"
+#include "ico_builder.hpp"
 
 using fuzz::bytes;
 using fuzz::check;
@@ -48,10 +49,6 @@ bytes read_file(const std::string& path) {
     return data;
 }
 
-void put32(bytes& out, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
-}
-
 // Every slot is written whole, and the copy buffer takes up to 1 MiB of a
 // claim at its word; keep what the inputs claim within a few megabytes so
 // that the output stays small and only an allocation the design does not
@@ -71,7 +68,7 @@ void limit_claimed_sizes(std::vector<bytes>& files) {
             if (size > one_image) size &= 0xFFFFu;
             if (total + size > all_images) size &= 0xFFu;
             total += size;
-            put32(file, at, size);
+            file = icon_test::patched(std::move(file), at, size);
         }
     }
 }
@@ -130,7 +127,7 @@ expectation model(const std::vector<const bytes*>& inputs, const std::vector<std
             const std::int32_t height = fuzz::le32s(h + 8);
             const std::uint16_t bits = fuzz::le16(h + 14);
             if (!png && !(accepted_depth(bits) && width <= 256 && height <= 512 && height % 2 == 0 &&
-                          size == fuzz::reference_size(width, height, bits))) {
+                          size == icon_test::reference_size(width, height, bits))) {
                 want.err += "## ERROR: invalid BITMAPINFOHEADER; skipping icon\n";
                 continue;
             }

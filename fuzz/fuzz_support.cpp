@@ -49,29 +49,6 @@ std::string format(const char* pattern, ...) {
     return text;
 }
 
-namespace {
-
-std::int32_t low32(std::int64_t value) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value & 0xFFFFFFFF));
-}
-
-// Truncating division by 8, then down to a multiple of 4.
-std::int64_t row_bytes(std::int64_t bits) {
-    const std::int32_t quotient = low32(bits + 31) / 8;
-    const std::int32_t below = ((quotient % 4) + 4) % 4;
-    return std::int64_t{quotient} - below;
-}
-
-}  // namespace
-
-std::int32_t reference_size(std::int32_t width, std::int32_t height, std::uint16_t bit_count) {
-    const std::int64_t rows = height / 2;
-    const std::int64_t colour = row_bytes(std::int64_t{bit_count} * width);
-    const std::int64_t mask = row_bytes(width);
-    const std::int64_t table = bit_count <= 8 ? std::int64_t{4} << bit_count : 0;
-    return low32(40 + rows * low32(colour + mask) + table);
-}
-
 std::FILE* open_bytes(bytes& data) {
     static char nothing[1];  // an empty vector may have no storage at all
     void* buffer = data.empty() ? static_cast<void*>(nothing) : data.data();

@@ -33,12 +33,6 @@ inline std::uint32_t le32(const std::uint8_t* p) {
 }
 inline std::int32_t le32s(const std::uint8_t* p) { return static_cast<std::int32_t>(le32(p)); }
 
-// The size a bitmap image's header implies, reckoned in 64 bits and cut to
-// 32 only where the format's arithmetic wraps (before each division and at
-// the end): header, full colour table up to 8 bits, and biHeight / 2 rows of
-// colour and mask bits, each row rounded as the format rounds it.
-std::int32_t reference_size(std::int32_t width, std::int32_t height, std::uint16_t bit_count);
-
 // A read-only stream over `data` (which must outlive it); never null.
 std::FILE* open_bytes(bytes& data);
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fuzz_support.hpp"
+#include "ico_builder.hpp"
 #include "inspect_icons.hpp"
 
 using fuzz::bytes;
@@ -55,7 +56,7 @@ listing model(const bytes& file) {
         want.out +=
             format(" : biWidth =%4d  biHeight =%4d*2  biPlanes =%2u  biBitCount =%3u  biClrUsed =%4d\n",
                    width, height / 2, unsigned{fuzz::le16(h + 12)}, unsigned{bit_count}, fuzz::le32s(h + 32));
-        const std::int32_t expected = fuzz::reference_size(width, height, bit_count);
+        const std::int32_t expected = icon_test::reference_size(width, height, bit_count);
         if (expected != bytes_in_res) {
             want.err += format("## ERROR: dwBytesInRes should be %d (not %d)\n", expected, bytes_in_res);
         }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "fuzz_support.hpp"
+#include "ico_builder.hpp"
 #include "icon_records.hpp"
 
 using fuzz::bytes;
@@ -150,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
         const bool png = data[0] == 0x89 && data[1] == 0x50 && data[2] == 0x4E && data[3] == 0x47;
         check(is_png_image(header) == png, "is_png_image");
         check(expected_image_size(header) ==
-                  fuzz::reference_size(header.biWidth, header.biHeight, header.biBitCount),
+                  icon_test::reference_size(header.biWidth, header.biHeight, header.biBitCount),
               "expected_image_size");
     }
     return 0;

@@ -122,11 +122,6 @@ struct bundle_case {
     int status = 0;
 };
 
-bytes with_u32(bytes data, std::size_t at, std::uint32_t value) {
-    patch_u32(data, at, value);
-    return data;
-}
-
 std::vector<bundle_case> bundle_cases() {
     const bytes mixed = icon_file({sized_bitmap(16, 32, 4), png_image(120), sized_bitmap(32, 64, 32)});
     const bytes depths =
@@ -136,16 +131,16 @@ std::vector<bundle_case> bundle_cases() {
     // a wrong size, depth 0.
     const bytes rejects = icon_file({sized_bitmap(16, 32, 4), sized_bitmap(16, 32, 2),
                                      sized_bitmap(257, 32, 32), sized_bitmap(16, 514, 32),
-                                     bitmap_image(16, 33, 4, 296), with_u32(sized_bitmap(16, 32, 4), 0, 40),
+                                     bitmap_image(16, 33, 4, 296), patched(sized_bitmap(16, 32, 4), 0, 40),
                                      bitmap_image(16, 32, 0, 108), sized_bitmap(256, 512, 32)});
-    const bytes rejects_sized = with_u32(rejects, entry_at(5) + 8, 300);
+    const bytes rejects_sized = patched(rejects, entry_at(5) + 8, 300);
     const bytes short_png =
-        with_u32(icon_file({sized_bitmap(16, 32, 1), png_image(60)}), entry_at(1) + 8, 100);
+        patched(icon_file({sized_bitmap(16, 32, 1), png_image(60)}), entry_at(1) + 8, 100);
     // Four entries claimed, the file ending 9 bytes into the fourth. The first
     // three name one PNG image that overlaps entries 1 and 2 (whose first
     // bytes are its signature), so there is something to take before the cut.
     bytes cut_directory = icon_file({});
-    patch_u16(cut_directory, 4, 4);
+    cut_directory = patched(cut_directory, 4, 4, 2);
     const bytes plain = {16, 16, 0, 0, 1, 0, 32, 0};
     const bytes signature = {0x89, 0x50, 0x4E, 0x47, 1, 0, 32, 0};
     for (const bytes* start : {&plain, &signature, &signature}) {
@@ -155,8 +150,8 @@ std::vector<bundle_case> bundle_cases() {
     }
     cut_directory.resize(cut_directory.size() + 9, 0);
     const bytes negative_offset =
-        with_u32(icon_file({png_image(60), png_image(60)}), entry_at(1) + 12, 0x80000000u);
-    const bytes far_offset = with_u32(icon_file({png_image(60), png_image(60)}), entry_at(1) + 12, 1000000);
+        patched(icon_file({png_image(60), png_image(60)}), entry_at(1) + 12, 0x80000000u);
+    const bytes far_offset = patched(icon_file({png_image(60), png_image(60)}), entry_at(1) + 12, 1000000);
     const bytes cursor = icon_file({png_image(44)}, 2);
     const std::string invalid = "## ERROR: invalid BITMAPINFOHEADER; skipping icon\n";
 
@@ -326,10 +321,10 @@ void limit_address_space() {
 TEST(Bundler, SizesOutOfRangeAreRefused) {
     const scratch_dir dir;
     bytes file = icon_file({png_image(40), png_image(40), png_image(40), png_image(40)});
-    patch_u32(file, entry_at(0) + 8, 2146435081u - 100);
-    patch_u32(file, entry_at(1) + 8, 101);
-    patch_u32(file, entry_at(2) + 8, 0xFFFFFFFFu);
-    patch_u32(file, entry_at(3) + 8, 100);
+    file = patched(file, entry_at(0) + 8, 2146435081u - 100);
+    file = patched(file, entry_at(1) + 8, 101);
+    file = patched(file, entry_at(2) + 8, 0xFFFFFFFFu);
+    file = patched(file, entry_at(3) + 8, 100);
     const std::string in = dir.put("in.ico", file);
     const bool limited = !ICON_SANITIZED && std::getenv("ICON_TEST_WRAPPER") == nullptr;
     const run_result r = run_program(bundler, {"-o", "/dev/null", in}, "",
@@ -347,7 +342,7 @@ TEST(Bundler, AtMost65535Icons) {
     const scratch_dir dir;
     // 65535 entries that all name one PNG image behind the directory.
     bytes many = icon_file({});
-    patch_u32(many, 2, 0xFFFF0001u);  // idType 1, idCount 65535
+    many = patched(many, 2, 0xFFFF0001u);  // idType 1, idCount 65535
     const std::size_t image_at = entry_at(65535);
     for (std::size_t i = 0; i < 65535; ++i) {
         many.insert(many.end(), {16, 16, 0, 0, 1, 0, 32, 0});

@@ -27,21 +27,6 @@ constexpr std::size_t bi_width = 26;
 constexpr std::size_t bi_height = 30;
 constexpr std::size_t bi_bit_count = 36;
 
-bytes patched32(bytes data, std::size_t at, std::uint32_t value) {
-    patch_u32(data, at, value);
-    return data;
-}
-
-bytes patched16(bytes data, std::size_t at, std::uint16_t value) {
-    patch_u16(data, at, value);
-    return data;
-}
-
-bytes prefix(bytes data, std::size_t length) {
-    data.resize(length);
-    return data;
-}
-
 const std::string entry0 = "ICONDIRENTRY[ 0] @     22";
 const std::string line_16_16_4 =
     entry0 + " : biWidth =  16  biHeight =  16*2  biPlanes = 1  biBitCount =  4  biClrUsed =   0\n";
@@ -79,17 +64,17 @@ std::vector<hostile_case> hostile_cases() {
     const bytes one = one_bitmap();
     std::vector<hostile_case> cases;
     for (std::size_t n = 0; n <= 5; ++n) {
-        cases.push_back({"short file", prefix(one, n), "", no_dir, "", no_dir});
+        cases.push_back({"short file", cut(one, n), "", no_dir, "", no_dir});
     }
-    cases.push_back({"6 bytes naming one entry", prefix(one, 6), "", no_entry, "", skip_file_entry});
+    cases.push_back({"6 bytes naming one entry", cut(one, 6), "", no_entry, "", skip_file_entry});
 
     // The bundler leaves the file at its first missing entry.
     std::string many_missing = no_header;
     for (int i = 1; i < 65535; ++i) many_missing += no_entry;
-    cases.push_back({"idCount 65535, one entry", patched16(prefix(one, 22), 4, 65535), entry0 + "\n",
+    cases.push_back({"idCount 65535, one entry", patched(cut(one, 22), 4, 65535, 2), entry0 + "\n",
                      many_missing, "", skip_file_header});
-    cases.push_back({"entry cut after 9 bytes", prefix(one, 15), "", no_entry, "", skip_file_entry});
-    cases.push_back({"entry cut after 15 bytes", prefix(one, 21), "", no_entry, "", skip_file_entry});
+    cases.push_back({"entry cut after 9 bytes", cut(one, 15), "", no_entry, "", skip_file_entry});
+    cases.push_back({"entry cut after 15 bytes", cut(one, 21), "", no_entry, "", skip_file_entry});
 
     // A bitmap's dwBytesInRes must be its expected size; a PNG image's is
     // taken as it is, unless it is negative or too large for an offset.
@@ -106,9 +91,9 @@ std::vector<hostile_case> hostile_cases() {
                                                      {0x7FFFFFFF, "2147483647", out_of_range, false},
                                                      {0xFFFFFFFF, "-1", out_of_range, false},
                                                      {0x80000000, "-2147483648", out_of_range, false}}) {
-        cases.push_back({"dwBytesInRes", patched32(one, bytes_in_res, c.value), line_16_16_4,
+        cases.push_back({"dwBytesInRes", patched(one, bytes_in_res, c.value), line_16_16_4,
                          should_be("296", c.text), "", skip_icon});
-        cases.push_back({"PNG dwBytesInRes", patched32(icon_file({png_image(40)}), bytes_in_res, c.value),
+        cases.push_back({"PNG dwBytesInRes", patched(icon_file({png_image(40)}), bytes_in_res, c.value),
                          entry0 + " : PNG (Vista) format icon\n", "", c.png_bundled ? listed_png : "",
                          c.png_err, c.png_bundled});
     }
@@ -117,21 +102,21 @@ std::vector<hostile_case> hostile_cases() {
     // image's first bytes; at 0 over the ICONDIR as well. The bundler cannot
     // seek to a negative offset, so it blames the entry.
     cases.push_back(
-        {"offset inside the directory", patched32(one, image_offset, 6),
+        {"offset inside the directory", patched(one, image_offset, 6),
          "ICONDIRENTRY[ 0] @      6 : biWidth =2097153  biHeight = 148*2  biPlanes = 6  biBitCount =  0  "
          "biClrUsed =   0\n",
          should_be("38797948", "296"), "", skip_icon});
-    cases.push_back({"offset 0", patched32(one, image_offset, 0),
+    cases.push_back({"offset 0", patched(one, image_offset, 0),
                      "ICONDIRENTRY[ 0] @      0 : biWidth =269484033  biHeight =32768*2  biPlanes =32  "
                      "biBitCount =296  biClrUsed =65536\n",
                      should_be("1441832", "296"), "", skip_icon});
-    cases.push_back({"offset at the end", patched32(one, image_offset, 318), "ICONDIRENTRY[ 0] @    318\n",
+    cases.push_back({"offset at the end", patched(one, image_offset, 318), "ICONDIRENTRY[ 0] @    318\n",
                      no_header, "", skip_file_header});
-    cases.push_back({"header cut by the end", patched32(one, image_offset, 300),
-                     "ICONDIRENTRY[ 0] @    300\n", no_header, "", skip_file_header});
-    cases.push_back({"offset past the end", patched32(one, image_offset, 100000),
-                     "ICONDIRENTRY[ 0] @ 100000\n", no_header, "", skip_file_header});
-    cases.push_back({"offset with bit 31", patched32(one, image_offset, 0x80000000),
+    cases.push_back({"header cut by the end", patched(one, image_offset, 300), "ICONDIRENTRY[ 0] @    300\n",
+                     no_header, "", skip_file_header});
+    cases.push_back({"offset past the end", patched(one, image_offset, 100000), "ICONDIRENTRY[ 0] @ 100000\n",
+                     no_header, "", skip_file_header});
+    cases.push_back({"offset with bit 31", patched(one, image_offset, 0x80000000),
                      "ICONDIRENTRY[ 0] @-2147483648\n", no_header, "", skip_file_entry});
 
     // Header fields; of these the bundler takes only the images whose one oddity
@@ -163,12 +148,7 @@ std::vector<hostile_case> hostile_cases() {
              {"biSize 108", bi_size, 108, "  16", "  16", "  4", nullptr},
              {"biSize 0xFFFFFFFF", bi_size, 0xFFFFFFFF, "  16", "  16", "  4", nullptr},
          }) {
-        bytes data = one;
-        if (h.at == bi_bit_count) {
-            patch_u16(data, h.at, static_cast<std::uint16_t>(h.value));
-        } else {
-            patch_u32(data, h.at, h.value);
-        }
+        const bytes data = patched(one, h.at, h.value, h.at == bi_bit_count ? 2 : 4);
         const bool taken = h.at == bi_size;
         cases.push_back({h.name, data, field_line(h.width, h.half, h.bits),
                          h.expected == nullptr ? "" : should_be(h.expected, "296"),
@@ -235,7 +215,7 @@ TEST(HostileInputs, InspectorOverEveryCut) {
     std::string out;
     std::string err;
     for (std::size_t length = 0; length < whole.size(); ++length) {
-        const std::string path = dir.put(std::to_string(length), prefix(whole, length));
+        const std::string path = dir.put(std::to_string(length), cut(whole, length));
         args.push_back(path);
         out += path + "\n";
         if (length < 6) {
@@ -279,8 +259,8 @@ TEST(HostileInputs, BundlerOverEveryCut) {
     std::string copy_err;
     std::vector<placed> images;
     for (std::size_t length = 0; length <= whole.size(); ++length) {
-        const bytes cut = prefix(whole, length);
-        const std::string path = dir.put(std::to_string(length) + ".ico", cut);
+        const bytes part = cut(whole, length);
+        const std::string path = dir.put(std::to_string(length) + ".ico", part);
         args.push_back(path);
         scan += path + "\n";
         copy += path + "\n";
@@ -299,7 +279,7 @@ TEST(HostileInputs, BundlerOverEveryCut) {
             }
             scan += lines[i];
             if (length < offsets[i] + sizes[i]) copy_err += short_read;
-            images.push_back(image_of(cut, i));
+            images.push_back(image_of(part, i));
         }
     }
     const run_result r = run_program(bundler, args);

@@ -40,21 +40,6 @@ struct file_case {
     std::string err;
 };
 
-bytes with_u32(bytes data, std::size_t at, std::uint32_t value) {
-    patch_u32(data, at, value);
-    return data;
-}
-
-bytes with_u16(bytes data, std::size_t at, std::uint16_t value) {
-    patch_u16(data, at, value);
-    return data;
-}
-
-bytes cut(bytes data, std::size_t length) {
-    data.resize(length);
-    return data;
-}
-
 std::vector<file_case> file_cases() {
     const bytes one = icon_file({sized_bitmap(16, 32, 4)});
     const std::string one_line =
@@ -62,7 +47,7 @@ std::vector<file_case> file_cases() {
         "biClrUsed =   0\n";
     return {
         {"example", example_icon(), example_listing, ""},
-        {"size mismatch", with_u32(example_icon(), entry_at(0) + 8, 300), example_listing,
+        {"size mismatch", patched(example_icon(), entry_at(0) + 8, 300), example_listing,
          "## ERROR: dwBytesInRes should be 296 (not 300)\n"},
         {"empty file", {}, "", "## ERROR: can't read ICONDIR\n"},
         {"five bytes", {0, 0, 1, 0, 1}, "", "## ERROR: can't read ICONDIR\n"},
@@ -73,19 +58,19 @@ std::vector<file_case> file_cases() {
         {"idType 65535", icon_file({}, 65535), "", "## WARNING: idType = 65535 (should be 1)\n"},
         // Three entries claimed, one whole (all zero, so its image at offset 0
         // runs past the 31-byte file), the second cut after 9 bytes.
-        {"directory cut mid-entry", cut(with_u16(icon_file({}), 4, 3), 6 + 16 + 9),
+        {"directory cut mid-entry", cut(patched(icon_file({}), 4, 3, 2), 6 + 16 + 9),
          "ICONDIRENTRY[ 0] @      0\n",
          "## ERROR: can't read BITMAPINFOHEADER\n## ERROR: can't read ICONDIRENTRY\n## ERROR: can't read "
          "ICONDIRENTRY\n"},
-        {"offset past the end", with_u32(one, entry_at(0) + 12, 999999), "ICONDIRENTRY[ 0] @ 999999\n",
+        {"offset past the end", patched(one, entry_at(0) + 12, 999999), "ICONDIRENTRY[ 0] @ 999999\n",
          "## ERROR: can't read BITMAPINFOHEADER\n"},
-        {"offset with bit 31", with_u32(one, entry_at(0) + 12, 0x80000016u),
-         "ICONDIRENTRY[ 0] @-2147483626\n", "## ERROR: can't read BITMAPINFOHEADER\n"},
-        {"offset of -1", with_u32(one, entry_at(0) + 12, 0xFFFFFFFFu), "ICONDIRENTRY[ 0] @     -1\n",
+        {"offset with bit 31", patched(one, entry_at(0) + 12, 0x80000016u), "ICONDIRENTRY[ 0] @-2147483626\n",
+         "## ERROR: can't read BITMAPINFOHEADER\n"},
+        {"offset of -1", patched(one, entry_at(0) + 12, 0xFFFFFFFFu), "ICONDIRENTRY[ 0] @     -1\n",
          "## ERROR: can't read BITMAPINFOHEADER\n"},
         {"short PNG at the end", icon_file({png_image(39)}), "ICONDIRENTRY[ 0] @     22\n",
          "## ERROR: can't read BITMAPINFOHEADER\n"},
-        {"PNG of exactly 40 bytes", with_u32(icon_file({png_image(40)}), entry_at(0) + 8, 7),
+        {"PNG of exactly 40 bytes", patched(icon_file({png_image(40)}), entry_at(0) + 8, 7),
          "ICONDIRENTRY[ 0] @     22 : PNG (Vista) format icon\n", ""},
         {"odd height", icon_file({bitmap_image(16, 33, 4, 296)}),
          "ICONDIRENTRY[ 0] @     22 : biWidth =  16  biHeight =  16*2  biPlanes = 1  biBitCount =  4  "
@@ -100,7 +85,7 @@ std::vector<file_case> file_cases() {
          "biBitCount =65535  "
          "biClrUsed =   0\n",
          ""},
-        {"biClrUsed printed, not counted", with_u32(icon_file({sized_bitmap(32, 64, 8)}), 22 + 32, 16),
+        {"biClrUsed printed, not counted", patched(icon_file({sized_bitmap(32, 64, 8)}), 22 + 32, 16),
          "ICONDIRENTRY[ 0] @     22 : biWidth =  32  biHeight =  32*2  biPlanes = 1  biBitCount =  8  "
          "biClrUsed =  16\n",
          ""},

@@ -1,5 +1,6 @@
-// Helpers shared by the tests: icon files built byte by byte, scratch
-// folders, and running a built program with its output captured.
+// Helpers shared by the tests: the bundle an independent reader expects,
+// scratch folders, and running a built program with its output captured.
+// Icon files themselves are built by ico_builder.
 #pragma once
 
 #include <cstdint>
@@ -8,29 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "ico_builder.hpp"
+
 namespace icon_test {
-
-using bytes = std::vector<std::uint8_t>;
-
-void put_u16(bytes& out, std::uint16_t value);
-void put_u32(bytes& out, std::uint32_t value);
-void patch_u16(bytes& out, std::size_t at, std::uint16_t value);
-void patch_u32(bytes& out, std::size_t at, std::uint32_t value);
-
-// A bitmap image: a 40-byte header (biSize 40, biPlanes 1) followed by zero
-// bytes up to `size` bytes in all.
-bytes bitmap_image(std::int32_t width, std::int32_t height, std::uint16_t bit_count, std::size_t size);
-// A bitmap image whose size is the one its header implies.
-bytes sized_bitmap(std::int32_t width, std::int32_t height, std::uint16_t bit_count);
-// A PNG image of `size` bytes (at least 8): the signature, then a fixed pattern.
-bytes png_image(std::size_t size);
-
-// An icon file holding `images` back to back behind a directory of one entry
-// per image, each entry with dwBytesInRes = the image's length and
-// dwImageOffset = where it lies. Entry i starts at byte 6 + 16 * i; its
-// dwBytesInRes at + 8 and its dwImageOffset at + 12.
-bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type = 1);
-inline std::size_t entry_at(std::size_t i) { return 6 + 16 * i; }
 
 // One image as a bundle should carry it: its input entry's 16 bytes and the
 // dwBytesInRes bytes at its offset, zero-padded where the input ends early.
@@ -38,7 +19,6 @@ struct placed {
     bytes entry;
     bytes image;
 };
-std::uint32_t u32_at(const bytes& data, std::size_t at);
 placed image_of(const bytes& file, std::size_t index);
 // The bundle as an independent reader expects it: a header, the entries
 // with offsets rewritten, then the images back to back. A directory longer

@@ -1,0 +1,99 @@
+#include "ico_builder.hpp"
+
+namespace icon_test {
+
+void put_u16(bytes& out, std::uint16_t value) {
+    out.push_back(static_cast<std::uint8_t>(value & 0xFFu));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void put_u32(bytes& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu));
+}
+
+bytes patched(bytes data, std::size_t at, std::uint32_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i)
+        data.at(at + i) = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
+    return data;
+}
+
+bytes cut(bytes data, std::size_t length) {
+    data.resize(length, 0);
+    return data;
+}
+
+std::uint32_t u32_at(const bytes& data, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) value |= std::uint32_t{data.at(at + i)} << (8 * i);
+    return value;
+}
+
+namespace {
+
+std::int32_t low32(std::int64_t value) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value & 0xFFFFFFFF));
+}
+
+// Truncating division by 8, then down to a multiple of 4.
+std::int64_t row_bytes(std::int64_t bits) {
+    const std::int32_t quotient = low32(bits + 31) / 8;
+    const std::int32_t below = ((quotient % 4) + 4) % 4;
+    return std::int64_t{quotient} - below;
+}
+
+}  // namespace
+
+std::int32_t reference_size(std::int32_t width, std::int32_t height, std::uint16_t bit_count) {
+    const std::int64_t rows = height / 2;
+    const std::int64_t colour = row_bytes(std::int64_t{bit_count} * width);
+    const std::int64_t mask = row_bytes(width);
+    const std::int64_t table = bit_count <= 8 ? std::int64_t{4} << bit_count : 0;
+    return low32(40 + rows * low32(colour + mask) + table);
+}
+
+bytes bitmap_image(std::int32_t width, std::int32_t height, std::uint16_t bit_count, std::size_t size) {
+    bytes out;
+    put_u32(out, 40);
+    put_u32(out, static_cast<std::uint32_t>(width));
+    put_u32(out, static_cast<std::uint32_t>(height));
+    put_u16(out, 1);
+    put_u16(out, bit_count);
+    for (int i = 0; i < 6; ++i) put_u32(out, 0);
+    // Image bytes that are never zero by chance, so a slot padded with
+    // zeros cannot pass for a copy.
+    for (std::size_t i = out.size(); i < size; ++i) out.push_back(static_cast<std::uint8_t>(i * 13 + 1));
+    out.resize(size);
+    return out;
+}
+
+bytes sized_bitmap(std::int32_t width, std::int32_t height, std::uint16_t bit_count) {
+    return bitmap_image(width, height, bit_count,
+                        static_cast<std::size_t>(reference_size(width, height, bit_count)));
+}
+
+bytes png_image(std::size_t size) {
+    bytes out = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+    for (std::size_t i = out.size(); i < size; ++i) out.push_back(static_cast<std::uint8_t>(i * 7));
+    out.resize(size);
+    return out;
+}
+
+bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type) {
+    bytes out;
+    put_u16(out, 0);
+    put_u16(out, id_type);
+    put_u16(out, static_cast<std::uint16_t>(images.size()));
+    std::size_t offset = entry_at(images.size());
+    for (const bytes& image : images) {
+        out.insert(out.end(), {16, 16, 0, 0});
+        put_u16(out, 1);
+        put_u16(out, 32);
+        put_u32(out, static_cast<std::uint32_t>(image.size()));
+        put_u32(out, static_cast<std::uint32_t>(offset));
+        offset += image.size();
+    }
+    for (const bytes& image : images) out.insert(out.end(), image.begin(), image.end());
+    return out;
+}
+
+}  // namespace icon_test

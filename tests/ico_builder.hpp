@@ -1,0 +1,47 @@
+// Icon files built byte by byte from the ICO layout, for the tests and the
+// fuzz seeds, independently of the library under test: fields are laid out
+// here by hand, and the size a bitmap's header implies is reckoned here by
+// a reference of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace icon_test {
+
+using bytes = std::vector<std::uint8_t>;
+
+// Appends a field, least significant byte first.
+void put_u16(bytes& out, std::uint16_t value);
+void put_u32(bytes& out, std::uint32_t value);
+
+// `data` with the low `width` bytes of `value` (4 for a 32-bit field, 2 or 1
+// for the smaller ones) written over it at `at`, least significant first.
+bytes patched(bytes data, std::size_t at, std::uint32_t value, std::size_t width = 4);
+// The first `length` bytes of `data`, zero bytes added when it is shorter.
+bytes cut(bytes data, std::size_t length);
+std::uint32_t u32_at(const bytes& data, std::size_t at);
+
+// The size a bitmap image's header implies, reckoned in 64 bits and cut to
+// 32 only where the format's arithmetic wraps (before each division and at
+// the end): header, full colour table up to 8 bits, and biHeight / 2 rows of
+// colour and mask bits, each row rounded as the format rounds it.
+std::int32_t reference_size(std::int32_t width, std::int32_t height, std::uint16_t bit_count);
+
+// A bitmap image: a 40-byte header (biSize 40, biPlanes 1) followed by
+// patterned bytes up to `size` bytes in all.
+bytes bitmap_image(std::int32_t width, std::int32_t height, std::uint16_t bit_count, std::size_t size);
+// A bitmap image whose size is the one its header implies.
+bytes sized_bitmap(std::int32_t width, std::int32_t height, std::uint16_t bit_count);
+// A PNG image of `size` bytes (at least 8): the signature, then a pattern.
+bytes png_image(std::size_t size);
+
+// An icon file holding `images` back to back behind a directory of one entry
+// per image (16 x 16, 1 plane, 32 bits), each entry with dwBytesInRes = the
+// image's length and dwImageOffset = where it lies. Entry i starts at byte
+// entry_at(i); its dwBytesInRes at + 8 and its dwImageOffset at + 12.
+bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type = 1);
+inline std::size_t entry_at(std::size_t i) { return 6 + 16 * i; }
+
+}  // namespace icon_test
