@@ -12,7 +12,7 @@
 #include "icon_records.hpp"
 #include "report.hpp"
 
-char** program_argv = nullptr;
+char** program_argv = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 std::FILE* open_input(int position) {
     const char* path = program_argv[position];

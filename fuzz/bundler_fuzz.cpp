@@ -29,11 +29,15 @@ using fuzz::format;
 
 namespace {
 
-std::string folder;
+// The scratch folder of this process, made once by LLVMFuzzerInitialize.
+std::string& folder() {
+    static std::string path;
+    return path;
+}
 
 void remove_folder() {
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    std::filesystem::remove_all(folder(), ignored);
 }
 
 void write_file(const std::string& path, const bytes& data) {
@@ -217,7 +221,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bundler-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) fuzz::fail("mkdtemp");
-    folder = pattern;
+    folder() = pattern;
     std::atexit(remove_folder);
     return 0;
 }
@@ -230,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     std::vector<std::string> paths;
     std::vector<const bytes*> inputs;
     for (std::size_t n = 0; n < files.size(); ++n) {
-        paths.push_back(folder + "/in" + std::to_string(n) + ".ico");
+        paths.push_back(folder() + "/in" + std::to_string(n) + ".ico");
         inputs.push_back(&files[n]);
         write_file(paths.back(), files[n]);
     }
@@ -239,7 +243,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
         inputs.push_back(&files.front());
     }
     if ((flags & fuzz::add_missing_input) != 0) {
-        paths.push_back(folder + "/missing.ico");
+        paths.push_back(folder() + "/missing.ico");
         inputs.push_back(nullptr);
     }
     const expectation want = model(inputs, paths);
@@ -249,7 +253,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     argv.push_back(nullptr);
     program_argv = argv.data();
 
-    const std::string out_path = folder + "/out.ico";
+    const std::string out_path = folder() + "/out.ico";
     std::FILE* output = std::fopen(out_path.c_str(), "wb");
     check(output != nullptr, "cannot create the output");
     int result = 0;

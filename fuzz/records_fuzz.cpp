@@ -107,7 +107,7 @@ void check_codec(bytes& data, io_result (*reader)(std::FILE*, T*), std::size_t w
 // An exact-length read of any count, negative ones included.
 void check_stream_read(bytes& data) {
     if (data.empty()) return;
-    const std::int32_t wanted = static_cast<std::int8_t>(data[0]);  // -128 .. 127
+    const std::int32_t wanted = data[0] < 128 ? data[0] : data[0] - 256;  // -128 .. 127
     std::uint8_t buffer[128];
     std::int32_t count = wanted;
     std::FILE* in = fuzz::open_bytes(data);

@@ -68,7 +68,7 @@ scratch_dir::~scratch_dir() {
 }
 
 std::string scratch_dir::put(const std::string& name, const bytes& data) const {
-    const std::string where = file(name);
+    std::string where = file(name);
     write_file(where, data);
     return where;
 }
