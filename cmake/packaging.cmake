@@ -2,10 +2,12 @@
 # packages that `cpack` makes of it: a .deb that lintian passes and a .tar.gz,
 # both byte for byte the same whenever they are made from the same commit.
 
+include(CMakePackageConfigHelpers)
 include(${CMAKE_CURRENT_LIST_DIR}/news.cmake)
 
 set(ICON_CONTACT "icon-tools maintainers <maintainers@icon-tools.example>")
 set(ICON_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/icon-tools)
+set(ICON_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/IconTools)
 set(docs ${PROJECT_BINARY_DIR}/doc)
 set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/NEWS.md)
@@ -53,6 +55,17 @@ else()
 endif()
 add_custom_target(package_docs ALL DEPENDS ${changelog})
 install(FILES ${docs}/copyright ${changelog} DESTINATION ${ICON_DOC_DIR})
+
+# The CMake package: find_package(IconTools) in another project gives the
+# programs as IconTools::icon-bundler and IconTools::icon-inspector, and
+# icon_tools_bundle(). The programs run on the machine that builds, so the
+# version file does not ask for the consumer's pointer size.
+install(EXPORT IconToolsTargets NAMESPACE IconTools:: DESTINATION ${ICON_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/IconToolsConfig.cmake
+              ${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
+        DESTINATION ${ICON_CMAKE_DIR})
 
 # Packages: `cpack` in a build folder makes a .deb and a .tar.gz.
 set(CPACK_PACKAGE_NAME icon-tools)
