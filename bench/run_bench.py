@@ -220,18 +220,6 @@ def peak_rss_kib(cmd, root):
         return int(f.read().split()[-1])
 
 
-def find_icotool():
-    tool = shutil.which("icotool")
-    if tool:
-        return tool
-    print("icotool not found; installing icoutils with apt-get", flush=True)
-    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-    sudo = [] if os.geteuid() == 0 else ["sudo"]
-    subprocess.run(sudo + ["apt-get", "update", "-qq"], env=env, check=False)
-    subprocess.run(sudo + ["apt-get", "install", "-y", "-qq", "icoutils"], env=env, check=False)
-    return shutil.which("icotool")
-
-
 def machine():
     model = "unknown CPU"
     try:
@@ -252,9 +240,9 @@ def main():
     args = parser.parse_args()
     bundler = os.path.abspath(args.bundler)
     inspector = os.path.abspath(args.inspector)
-    icotool = find_icotool()
+    icotool = shutil.which("icotool")
     if not icotool:
-        sys.exit("icotool is missing and could not be installed")
+        sys.exit("icotool is missing (Debian package: icoutils)")
     if not os.access("/usr/bin/time", os.X_OK):
         sys.exit("/usr/bin/time is missing (Debian package: time)")
     print("machine:", machine())

@@ -1,0 +1,59 @@
+# The installed icon-tools for other CMake projects:
+#
+#   find_package(IconTools 1.0 REQUIRED)
+#   icon_tools_bundle(OUTPUT app.ico INPUTS icons/16.ico icons/32.ico)
+#
+# gives the programs as imported executables, IconTools::icon-bundler and
+# IconTools::icon-inspector, and icon_tools_bundle(), which adds a build rule
+# that bundles icon files with icon-bundler.
+
+include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
+
+# icon_tools_bundle(OUTPUT <file> INPUTS <file>... [TARGET <name>])
+#
+# Bundles every acceptable image of the INPUTS, in their order, into OUTPUT.
+# A relative OUTPUT lies in the current build folder, relative INPUTS in the
+# current source folder. The bundle is made by a target built by default,
+# named TARGET or, without it, icon_bundle_<output's file name>, and made
+# again whenever an input or the bundler changes. When the bundler fails
+# (it cannot write the bundle), the build fails and no bundle is left behind:
+# the bundler writes <OUTPUT>.part, which becomes OUTPUT only on success.
+function(icon_tools_bundle)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;TARGET" "INPUTS")
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "icon_tools_bundle: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT arg_OUTPUT)
+    message(FATAL_ERROR "icon_tools_bundle: OUTPUT <file> is missing")
+  endif()
+  if(NOT arg_INPUTS)
+    message(FATAL_ERROR "icon_tools_bundle: INPUTS names no icon file")
+  endif()
+
+  cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE
+             OUTPUT_VARIABLE output)
+  set(inputs "")
+  foreach(input IN LISTS arg_INPUTS)
+    cmake_path(ABSOLUTE_PATH input BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE
+               OUTPUT_VARIABLE input)
+    list(APPEND inputs "${input}")
+  endforeach()
+
+  set(target "${arg_TARGET}")
+  if(NOT target)
+    cmake_path(GET output FILENAME name)
+    string(MAKE_C_IDENTIFIER "icon_bundle_${name}" target)
+  endif()
+
+  cmake_path(GET output PARENT_PATH output_dir)
+  file(MAKE_DIRECTORY "${output_dir}")
+  list(LENGTH inputs count)
+  add_custom_command(
+    OUTPUT "${output}"
+    COMMAND IconTools::icon-bundler -o "${output}.part" ${inputs}
+    COMMAND "${CMAKE_COMMAND}" -E rename "${output}.part" "${output}"
+    DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-bundler>"
+    COMMENT "Bundling ${count} icon files into ${arg_OUTPUT}"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS "${output}")
+endfunction()

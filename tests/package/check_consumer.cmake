@@ -1,0 +1,91 @@
+# Installs a build into a scratch prefix and builds the project in consumer/
+# against it, as another project would use icon-tools. Its bundle must hold
+# what the installed bundler makes of the same inputs, be made again when an
+# input changes and only then, and a bundler that fails must fail the build,
+# every time it is run.
+#
+#   cmake -DBUILD_DIR=<build to install> -DCONSUMER=<consumer/> -DEXAMPLES=<examples/>
+#         -DWORK_DIR=<scratch folder> -P check_consumer.cmake
+
+foreach(var BUILD_DIR CONSUMER EXAMPLES WORK_DIR)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "check_consumer.cmake: ${var} is not set")
+  endif()
+endforeach()
+
+set(prefix ${WORK_DIR}/prefix)
+set(src ${WORK_DIR}/src)
+set(build ${WORK_DIR}/build)
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${src})
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${ARGN} failed (${status}):\n${out}")
+  endif()
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+file(COPY ${CONSUMER}/CMakeLists.txt ${EXAMPLES}/palette.ico ${EXAMPLES}/truecolor.ico
+     ${EXAMPLES}/png.ico DESTINATION ${src})
+run(${CMAKE_COMMAND} -S ${src} -B ${build} -DCMAKE_PREFIX_PATH=${prefix})
+
+# Builds the consumer, or only the given targets; `expect` is one of BUNDLES,
+# UP_TO_DATE, FAILS.
+function(build expect)
+  if(ARGN)
+    set(targets --target ${ARGN})
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${build} ${targets}
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  string(FIND "${out}" "Bundling 2 icon files into bundles/app.ico" bundled)
+  if(expect STREQUAL "FAILS")
+    if(status EQUAL 0 OR NOT out MATCHES "can't create output file")
+      message(FATAL_ERROR "the build should have failed with the bundler (status ${status}):\n${out}")
+    endif()
+  elseif(NOT status EQUAL 0)
+    message(FATAL_ERROR "the build failed (${status}):\n${out}")
+  elseif(expect STREQUAL "BUNDLES" AND bundled EQUAL -1)
+    message(FATAL_ERROR "the bundle was not made:\n${out}")
+  elseif(expect STREQUAL "UP_TO_DATE" AND NOT bundled EQUAL -1)
+    message(FATAL_ERROR "the bundle was made again with no input changed:\n${out}")
+  endif()
+endfunction()
+
+# The bundle must be what the installed bundler makes of `inputs`, and its
+# listing must end with entry `last`.
+function(check_bundle last)
+  set(inputs ${ARGN})
+  list(TRANSFORM inputs PREPEND ${src}/)
+  run(${prefix}/bin/icon-bundler -o ${WORK_DIR}/expected.ico ${inputs})
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/bundles/app.ico ${WORK_DIR}/expected.ico
+                  RESULT_VARIABLE differ)
+  if(differ)
+    message(FATAL_ERROR "bundles/app.ico is not the bundle of ${ARGN}")
+  endif()
+  file(READ ${build}/bundles/app.txt listing)
+  math(EXPR next "${last} + 1")
+  if(NOT listing MATCHES "^app.ico\n" OR NOT listing MATCHES "ICONDIRENTRY\\[ ${last}\\]"
+     OR listing MATCHES "ICONDIRENTRY\\[ ${next}\\]")
+    message(FATAL_ERROR "bundles/app.txt does not list ${next} images:\n${listing}")
+  endif()
+endfunction()
+
+build(BUNDLES)
+check_bundle(4 palette.ico truecolor.ico)
+build(UP_TO_DATE)
+
+# An input changes: one PNG image instead of three bitmaps.
+file(COPY_FILE ${src}/png.ico ${src}/palette.ico)
+file(TOUCH ${src}/palette.ico)
+build(BUNDLES)
+check_bundle(2 palette.ico truecolor.ico)
+
+# The bundle's folder turns into a file: the bundler cannot create its output.
+# Only the bundle's target is built, since the listing would fail as well.
+file(REMOVE_RECURSE ${build}/bundles)
+file(WRITE ${build}/bundles "")
+file(TOUCH ${src}/truecolor.ico)
+build(FAILS icon_bundle_app_ico)
+build(FAILS icon_bundle_app_ico)
