@@ -126,6 +126,12 @@ class bundler {
                 continue;
             }
             std::setvbuf(input.get(), input_buffer_, _IOFBF, sizeof input_buffer_);
+            // A fresh stream does not know its file offset, so its first
+            // seek would read the buffer again even when the target lies in
+            // it. Seeking to the start tells it the offset: a small file is
+            // then read once per pass. A stream that cannot seek fails here
+            // and again, as before, at its first entry.
+            stream_seek(input.get(), SEEK_FROM_START, 0);
             walk_input(position, input.get());
         }
     }

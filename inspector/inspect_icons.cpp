@@ -63,6 +63,11 @@ void inspect_file(const char* path) {
     const owned_stream stream{std::fopen(path, "rb")};
     if (!stream) return;
     std::setvbuf(stream.get(), buffer, _IOFBF, sizeof buffer);
+    // A fresh stream does not know its file offset, so its first seek would
+    // read the buffer again even when the target lies in it. Seeking to the
+    // start tells it the offset: a small file is then read once. A stream
+    // that cannot seek fails here and again, as before, at its first entry.
+    seek_to(stream.get(), 0);
     std::printf("%s\n", path);
     inspect_stream(stream.get());
 }
