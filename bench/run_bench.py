@@ -366,7 +366,8 @@ def build_floor(root):
         return None, "needs Linux, strace and a C++ compiler"
     source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "floor.cpp")
     binary = os.path.join(root, "floor")
-    done = subprocess.run([cxx, "-std=c++20", "-O2", "-o", binary, source],
+    # Linked as the programs are: the C++ runtime inside, the C library shared.
+    done = subprocess.run([cxx, "-std=c++20", "-O2", "-static-libstdc++", "-static-libgcc", "-o", binary, source],
                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     if done.returncode != 0:
         return None, "floor.cpp did not compile: " + done.stderr.decode(errors="replace")[:200]
