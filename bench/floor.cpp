@@ -26,7 +26,16 @@
 
 namespace {
 
-enum operation : std::int32_t { op_open = 1, op_read, op_write, op_seek, op_close, op_fstat, op_tty, op_getfd };
+enum operation : std::int32_t {
+    op_open = 1,
+    op_read,
+    op_write,
+    op_seek,
+    op_close,
+    op_fstat,
+    op_tty,
+    op_getfd
+};
 
 struct record {
     std::int32_t op;
