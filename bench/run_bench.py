@@ -14,16 +14,32 @@ alternating, with several repetitions, the median of each of:
 
   icon-bundler over large/  against  cat large/* > file
   icon-bundler over small/  against  cat small/* > file
-  icon-inspector over small/ against icotool -l small/*
+  icon-inspector over small/ against icotool -l small/* > file
 
-Program output goes to /dev/null while timed. The bundler's peak resident
-memory (/usr/bin/time -f %M) is compared with the largest image plus 4 MiB.
+Every timed run writes its standard output, and the bundler its icon file,
+to real files; the previous ones are removed before the timer starts, as a
+shell removes nothing inside `time cat ... > file` either.
 
-Usage: run_bench.py --bundler PATH --inspector PATH [--reps N] [--keep]
+The floor: where strace and a C++ compiler are found, each program's file
+system calls are recorded once and replayed by floor.cpp, which makes the
+same calls and nothing else; its ratio is what any program that makes these
+calls through this C library and kernel can reach.
+
+The peers: where installed, ImageMagick's convert and icotool (-x, then -c)
+merge the same icon files: the 120 large files, and the first 250 small ones
+(1,000 images: ImageMagick 6 aborts past about 1,024). They are timed against
+cat and icon-bundler on the same files.
+
+The bundler's peak resident memory (/usr/bin/time -f %M) is compared with the
+largest image plus 4 MiB.
+
+Usage: run_bench.py --bundler PATH --inspector PATH [--reps N]
+                    [--peer-reps N] [--no-floor] [--no-peers] [--keep]
 Exit status 1 when an output differs from the recorded one, else 0.
 """
 
 import argparse
+import ast
 import hashlib
 import os
 import platform
@@ -39,6 +55,8 @@ import zlib
 
 LARGE_FILES = 120
 SMALL_FILES = 4000
+# ImageMagick 6 aborts when it merges more than about 1,024 images.
+PEER_SMALL_FILES = 250
 
 # SHA-256 of (exit status, stdout, stderr, output file) of each checked run,
 # recorded from the programs before any change made for speed.
@@ -49,9 +67,9 @@ RECORDED = {
 }
 
 TARGETS = {
-    "bundler large": 1.3,
-    "bundler small": 2.0,
-    "inspector small": 0.5,
+    "bundler large": 1.25,
+    "bundler small": 2.1,
+    "inspector small": 0.75,
 }
 
 # ---------------------------------------------------------------- corpus
@@ -188,27 +206,64 @@ def checksum(cmd, root, output=None):
     return h.hexdigest()
 
 
-def timed(cmd, root, output, stdout_path=None):
-    """(wall, CPU) seconds of one run with its console output to /dev/null,
-    or its standard output to stdout_path. The output file is removed first,
-    so that no run pays for emptying the previous one; a redirected standard
-    output is opened inside the timed span, as a shell would."""
-    try:
-        os.remove(os.path.join(root, output))
-    except FileNotFoundError:
-        pass
+STDOUT_FILE = "stdout.txt"
+
+
+class Run:
+    """One timed unit: commands run one after another in root, their
+    standard output written to STDOUT_FILE. A command is an argument list,
+    or a function of root that answers one when its turn comes. `outputs`
+    are the files they create, removed before each run; `folders` are made
+    empty before it."""
+
+    def __init__(self, cmds, outputs=(), folders=()):
+        self.cmds = cmds
+        self.outputs = list(outputs)
+        self.folders = list(folders)
+
+
+def remove(path):
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    else:
+        try:
+            os.remove(path)
+        except FileNotFoundError:
+            pass
+
+
+def timed(run, root):
+    """(wall, CPU) seconds of one run. Its previous outputs and standard
+    output file are removed before the timer starts; the standard output
+    file is opened inside the timed span, as a shell would."""
+    for path in run.outputs + run.folders + [STDOUT_FILE]:
+        remove(os.path.join(root, path))
+    for path in run.folders:
+        os.makedirs(os.path.join(root, path))
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
-    out = open(os.path.join(root, stdout_path), "wb") if stdout_path else subprocess.DEVNULL
-    try:
-        subprocess.run(cmd, cwd=root, stdout=out, stderr=subprocess.DEVNULL, check=False)
-    finally:
-        if stdout_path:
-            out.close()
+    # Not for appending: cat copies in the kernel (copy_file_range) only to
+    # a file open without O_APPEND, as a shell's "> file" opens it.
+    with open(os.path.join(root, STDOUT_FILE), "wb") as out:
+        for cmd in run.cmds:
+            argv = cmd(root) if callable(cmd) else cmd
+            subprocess.run(argv, cwd=root, stdout=out, stderr=subprocess.DEVNULL, check=False)
     wall = time.perf_counter() - start
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
     return wall, cpu
+
+
+def alternate(runs, root, reps):
+    """Times each of the named runs reps times, the order reversed at every
+    repetition; answers {name: (median wall, median CPU)}."""
+    names = list(runs)
+    times = {name: [] for name in names}
+    for rep in range(reps):
+        for name in (names if rep % 2 == 0 else reversed(names)):
+            times[name].append(timed(runs[name], root))
+    return {name: (statistics.median(t[0] for t in times[name]),
+                   statistics.median(t[1] for t in times[name])) for name in names}
 
 
 def peak_rss_kib(cmd, root):
@@ -220,6 +275,153 @@ def peak_rss_kib(cmd, root):
         return int(f.read().split()[-1])
 
 
+# ---------------------------------------------------------------- floor
+
+FLOOR_OPS = {"open": 1, "read": 2, "write": 3, "seek": 4, "close": 5, "fstat": 6, "tty": 7,
+             "getfd": 8}
+TRACED = "openat,read,write,lseek,close,newfstatat,fstat,ioctl,fcntl"
+LOADER = ("/etc/ld.so", "/lib", "/usr/lib")
+
+
+def open_flags(text):
+    flags = 0
+    for name in text.split("|"):
+        value = getattr(os, name, None)
+        if value is None:
+            raise ValueError("unknown open flag " + name)
+        flags |= value
+    return flags
+
+
+def parse_trace(lines):
+    """The file system calls of an strace record as (op, fd, a, b, path)
+    tuples, without those of the dynamic loader."""
+    calls = []
+    loader_fds = set()
+    for line in lines:
+        line = line.rstrip("\n")
+        if " = " not in line or "(" not in line:
+            continue
+        left, right = line.rsplit(" = ", 1)
+        name, args = left.rstrip().split("(", 1)
+        args = args[:-1]
+        result = int(right.split()[0]) if right.split()[0].lstrip("-").isdigit() else -1
+        if name == "openat":
+            where, rest = args.split(", ", 1)
+            quoted, rest = rest[1:].split('", ', 1) if '", ' in rest else (rest[1:-1], "O_RDONLY")
+            path = ast.literal_eval('"' + quoted + '"')
+            if where != "AT_FDCWD":
+                raise ValueError("openat relative to a descriptor")
+            if path.startswith(LOADER):
+                loader_fds.add(result)
+                continue
+            calls.append(("open", result, 0, open_flags(rest.split(", ")[0]), path))
+            continue
+        fd_text = args.split(",", 1)[0]
+        if not fd_text.isdigit():
+            continue  # a path relative to the working folder: not a file the programs use
+        fd = int(fd_text)
+        if fd in loader_fds:
+            if name == "close":
+                loader_fds.discard(fd)
+            continue
+        if name in ("read", "write"):
+            calls.append((name, fd, int(args.rsplit(", ", 1)[1]), 0, None))
+        elif name == "lseek":
+            _, offset, whence = args.split(", ")
+            calls.append(("seek", fd, int(offset), getattr(os, whence), None))
+        elif name == "close":
+            calls.append(("close", fd, 0, 0, None))
+        elif name in ("newfstatat", "fstat"):
+            calls.append(("fstat", fd, 0, 0, None))
+        elif name == "ioctl" and "TCGETS" in args:
+            calls.append(("tty", fd, 0, 0, None))
+        elif name == "fcntl" and "F_GETFD" in args:
+            calls.append(("getfd", fd, 0, 0, None))
+        else:
+            raise ValueError("untraced call " + name)
+    return calls
+
+
+def write_record(calls, path):
+    strings = bytearray()
+    records = bytearray()
+    offsets = {}
+    for op, fd, a, b, name in calls:
+        if name is not None:
+            if name not in offsets:
+                offsets[name] = len(strings)
+                strings += os.fsencode(name) + b"\0"
+            a = offsets[name]
+        records += struct.pack("<iiii", FLOOR_OPS[op], fd, a, b)
+    with open(path, "wb") as f:
+        f.write(b"FLR1" + struct.pack("<ii", len(calls), len(strings)) + records + strings)
+
+
+def build_floor(root):
+    """Compiles floor.cpp; answers its path, or the reason there is none."""
+    strace = shutil.which("strace")
+    cxx = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
+    if sys.platform != "linux" or not strace or not cxx:
+        return None, "needs Linux, strace and a C++ compiler"
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "floor.cpp")
+    binary = os.path.join(root, "floor")
+    # Linked as the programs are: the C++ runtime inside, the C library shared.
+    done = subprocess.run([cxx, "-std=c++20", "-O2", "-static-libstdc++", "-static-libgcc", "-o", binary, source],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if done.returncode != 0:
+        return None, "floor.cpp did not compile: " + done.stderr.decode(errors="replace")[:200]
+    return binary, None
+
+
+def floor_run(floor, run, root, tag):
+    """A Run that replays the file system calls of `run`, recorded once with
+    strace (standard output to a real file, as when timed)."""
+    trace = os.path.join(root, tag + ".trace")
+    for path in run.outputs + [STDOUT_FILE]:
+        remove(os.path.join(root, path))
+    with open(os.path.join(root, STDOUT_FILE), "wb") as out:
+        subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=" + TRACED] + run.cmds[0],
+                       cwd=root, stdout=out, stderr=subprocess.DEVNULL, check=False)
+    with open(trace, errors="surrogateescape") as f:
+        calls = parse_trace(f)
+    record = os.path.join(root, tag + ".floor")
+    write_record(calls, record)
+    return Run([[floor, record]], run.outputs), len(calls)
+
+
+# ---------------------------------------------------------------- peers
+
+
+def find_imagemagick():
+    """ImageMagick's merging command: Debian's IM6 binary, IM7's magick, or
+    convert."""
+    for name in ("convert-im6.q16", "convert-im6", "magick", "convert"):
+        tool = shutil.which(name)
+        if tool:
+            return tool
+    return None
+
+
+def peer_runs(bundler, icotool, files):
+    runs = {
+        "cat": Run([["cat"] + files]),
+        "icon-bundler": Run([[bundler, "-o", "out.ico"] + files], ["out.ico"]),
+    }
+    convert = find_imagemagick()
+    if convert:
+        runs["ImageMagick"] = Run([[convert] + files + ["im.ico"]], ["im.ico"])
+    # The images that -x extracts are found inside the timed span.
+    runs["icotool -x, -c"] = Run([[icotool, "-x", "-o", "x"] + files,
+                                  lambda root: [icotool, "-c", "-o", "ico.ico"] +
+                                  [os.path.join("x", n) for n in sorted(os.listdir(os.path.join(root, "x")))]],
+                                 ["ico.ico"], ["x"])
+    return runs
+
+
+# ---------------------------------------------------------------- report
+
+
 def machine():
     model = "unknown CPU"
     try:
@@ -227,8 +429,10 @@ def machine():
             model = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name"))
     except (OSError, StopIteration):
         pass
+    libc = " ".join(platform.libc_ver()).strip() or "unknown C library"
     load = " ".join("%.2f" % x for x in os.getloadavg())
-    return "%s, %d cores, Linux %s, load %s" % (model, os.cpu_count() or 0, platform.release(), load)
+    return "%s, %d cores, Linux %s, %s, load %s" % (model, os.cpu_count() or 0, platform.release(),
+                                                   libc, load)
 
 
 def main():
@@ -236,13 +440,16 @@ def main():
     parser.add_argument("--bundler", required=True)
     parser.add_argument("--inspector", required=True)
     parser.add_argument("--reps", type=int, default=9, help="timed repetitions (default 9)")
+    parser.add_argument("--peer-reps", type=int, default=3, help="repetitions of the peers (default 3)")
+    parser.add_argument("--no-floor", action="store_true", help="do not replay the system calls")
+    parser.add_argument("--no-peers", action="store_true", help="do not time the peers")
     parser.add_argument("--keep", action="store_true", help="keep the corpus folder")
     args = parser.parse_args()
     bundler = os.path.abspath(args.bundler)
     inspector = os.path.abspath(args.inspector)
     icotool = shutil.which("icotool")
     if not icotool:
-        sys.exit("icotool is missing (Debian package: icoutils)")
+        sys.exit("icotool is missing: install icoutils (Debian package icoutils)")
     if not os.access("/usr/bin/time", os.X_OK):
         sys.exit("/usr/bin/time is missing (Debian package: time)")
     print("machine:", machine())
@@ -257,54 +464,78 @@ def main():
               % (len(large), size_large / mib, len(small), size_small / mib, largest))
 
         cases = {
-            "bundler large": ([bundler, "-o", "out.ico"] + large, ["cat"] + large, "cat"),
-            "bundler small": ([bundler, "-o", "out.ico"] + small, ["cat"] + small, "cat"),
-            "inspector small": ([inspector] + small, [icotool, "-l"] + small, "icotool -l"),
+            "bundler large": (Run([[bundler, "-o", "out.ico"] + large], ["out.ico"]),
+                              Run([["cat"] + large]), "cat"),
+            "bundler small": (Run([[bundler, "-o", "out.ico"] + small], ["out.ico"]),
+                              Run([["cat"] + small]), "cat"),
+            "inspector small": (Run([[inspector] + small]), Run([[icotool, "-l"] + small]),
+                                "icotool -l"),
         }
 
         # Every byte the programs write must be what it was.
         same = True
-        for name, (cmd, _, _) in cases.items():
-            got = checksum(cmd, root, "out.ico" if name.startswith("bundler") else None)
+        for name, (run, _, _) in cases.items():
+            got = checksum(run.cmds[0], root, "out.ico" if name.startswith("bundler") else None)
             want = RECORDED[name]
             ok = got == want
             same = same and ok
             print("output %-16s %s  %s" % (name, got[:16], "same" if ok else "DIFFERENT (recorded %s)"
                                            % (want[:16] or "nothing")))
 
-        # times[name][0] for the program, [1] for its baseline; the order of
-        # the two flips at every repetition.
-        times = {name: ([], []) for name in cases}
-        for rep in range(args.reps):
-            for name, (cmd, base, _) in cases.items():
-                runs = [(0, cmd, "out.ico", None),
-                        (1, base, "cat.out", "cat.out" if base[0] == "cat" else None)]
-                if rep % 2:
-                    runs.reverse()
-                for side, argv, output, stdout_path in runs:
-                    times[name][side].append(timed(argv, root, output, stdout_path))
+        floors = {}
+        if not args.no_floor:
+            floor, why = build_floor(root)
+            if floor:
+                for name, (run, _, _) in cases.items():
+                    try:
+                        floors[name], calls = floor_run(floor, run, root, name.replace(" ", "-"))
+                        print("floor  %-16s %d system calls replayed" % (name, calls))
+                    except (ValueError, SyntaxError) as e:
+                        print("floor  %-16s skipped: the record has a call it cannot replay (%s)"
+                              % (name, e))
+            else:
+                print("floor: skipped,", why)
 
         print("\nmedian of %d alternating runs; wall time decides, CPU time (user + system)"
               " for reference:" % args.reps)
         met = True
-        for name, (_, _, base_name) in cases.items():
-            wall = [statistics.median(t[0] for t in times[name][side]) for side in (0, 1)]
-            cpu = [statistics.median(t[1] for t in times[name][side]) for side in (0, 1)]
-            ratio = wall[0] / wall[1]
+        for name, (run, base, base_name) in cases.items():
+            runs = {"program": run, "base": base}
+            if name in floors:
+                runs["floor"] = floors[name]
+            t = alternate(runs, root, args.reps)
+            ratio = t["program"][0] / t["base"][0]
             ok = ratio <= TARGETS[name]
             met = met and ok
-            print("  %-16s %7.1f ms  %-10s %7.1f ms  ratio %.2f (target <= %.1f) %-7s"
+            floor_text = ("  floor %.2f" % (t["floor"][0] / t["base"][0])) if "floor" in t else ""
+            print("  %-16s %7.1f ms  %-10s %7.1f ms  ratio %.2f (target <= %.2f) %-7s%s"
                   "  CPU %.1f / %.1f ms = %.2f"
-                  % (name, wall[0] * 1e3, base_name, wall[1] * 1e3, ratio, TARGETS[name],
-                     "met" if ok else "NOT MET", cpu[0] * 1e3, cpu[1] * 1e3, cpu[0] / cpu[1]))
+                  % (name, t["program"][0] * 1e3, base_name, t["base"][0] * 1e3, ratio, TARGETS[name],
+                     "met" if ok else "NOT MET", floor_text, t["program"][1] * 1e3, t["base"][1] * 1e3,
+                     t["program"][1] / t["base"][1]))
 
-        rss = max(peak_rss_kib(cases[name][0], root) for name in ("bundler large", "bundler small")
+        rss = max(peak_rss_kib(cases[name][0].cmds[0], root) for name in ("bundler large", "bundler small")
                   for _ in range(3))
         limit = (largest + 4 * mib) / 1024
         ok = rss <= limit
         met = met and ok
         print("  bundler peak RSS %d KiB (largest image %d B + 4 MiB = %.0f KiB) %s"
               % (rss, largest, limit, "met" if ok else "NOT MET"))
+
+        if not args.no_peers:
+            print("\npeers merging the same files, median of %d alternating runs, ratio to cat"
+                  " and to icon-bundler:" % args.peer_reps)
+            if not find_imagemagick():
+                print("  ImageMagick not found: skipped")
+            for label, files in (("large, %d files, %d images" % (len(large), 4 * len(large)), large),
+                                 ("small, %d files, %d images" % (PEER_SMALL_FILES, 4 * PEER_SMALL_FILES),
+                                  small[:PEER_SMALL_FILES])):
+                t = alternate(peer_runs(bundler, icotool, files), root, args.peer_reps)
+                print("  %s:" % label)
+                for name, (wall, _) in t.items():
+                    print("    %-16s %9.1f ms  %6.2f x cat  %6.2f x icon-bundler"
+                          % (name, wall * 1e3, wall / t["cat"][0], wall / t["icon-bundler"][0]))
+
         print("\noutputs %s; targets %s" % ("unchanged" if same else "CHANGED",
                                              "all met" if met else "NOT all met"))
         return 0 if same else 1

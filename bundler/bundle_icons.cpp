@@ -11,6 +11,7 @@
 
 #include "icon_records.hpp"
 #include "report.hpp"
+#include "text_line.hpp"
 
 char** program_argv = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
@@ -126,6 +127,12 @@ class bundler {
                 continue;
             }
             std::setvbuf(input.get(), input_buffer_, _IOFBF, sizeof input_buffer_);
+            // A fresh stream does not know its file offset, so its first
+            // seek would read the buffer again even when the target lies in
+            // it. Seeking to the start tells it the offset: a small file is
+            // then read once per pass. A stream that cannot seek fails here
+            // and again, as before, at its first entry.
+            stream_seek(input.get(), SEEK_FROM_START, 0);
             walk_input(position, input.get());
         }
     }
@@ -180,13 +187,19 @@ class bundler {
     }
 
     static void list(std::int32_t index, bool png, const BITMAPINFOHEADER& header) {
+        text_line line;
+        line.text("#").number(index, 4).text(": ");
         if (png) {
-            std::printf("#%4d: PNG (Vista) icon\n", index);
+            line.text("PNG (Vista) icon\n").put(stdout);
             return;
         }
-        std::printf("#%4d: %4ld x%4ld,%3d bit%s/pixel\n", index, static_cast<long>(header.biWidth),
-                    static_cast<long>(header.biHeight / 2), static_cast<int>(header.biBitCount),
-                    header.biBitCount > 1 ? "s" : "");
+        line.number(header.biWidth, 4)
+            .text(" x")
+            .number(header.biHeight / 2, 4)
+            .text(",")
+            .number(header.biBitCount, 3)
+            .text(header.biBitCount > 1 ? " bits/pixel\n" : " bit/pixel\n")
+            .put(stdout);
     }
 
     // The header and a directory of zeros, so the images can follow at once.

@@ -5,6 +5,7 @@
 #include "icon_records.hpp"
 #include "platform.hpp"
 #include "report.hpp"
+#include "text_line.hpp"
 
 namespace {
 
@@ -18,7 +19,7 @@ void inspect_entry(std::FILE* stream, std::int32_t index) {
         report_error("can't read ICONDIRENTRY");
         return;
     }
-    std::printf("ICONDIRENTRY[%2d] @%7ld", index, static_cast<long>(entry.dwImageOffset));
+    text_line{}.text("ICONDIRENTRY[").number(index, 2).text("] @").number(entry.dwImageOffset, 7).put(stdout);
 
     BITMAPINFOHEADER header{};
     if (!seek_to(stream, entry.dwImageOffset) || read_bitmap_info_header(stream, header) != IO_OK) {
@@ -31,10 +32,19 @@ void inspect_entry(std::FILE* stream, std::int32_t index) {
         std::fputs(" : PNG (Vista) format icon\n", stdout);
         return;
     }
-    std::printf(" : biWidth =%4ld  biHeight =%4ld*2  biPlanes =%2d  biBitCount =%3d  biClrUsed =%4ld\n",
-                static_cast<long>(header.biWidth), static_cast<long>(header.biHeight / 2),
-                static_cast<int>(header.biPlanes), static_cast<int>(header.biBitCount),
-                static_cast<long>(header.biClrUsed));
+    text_line{}
+        .text(" : biWidth =")
+        .number(header.biWidth, 4)
+        .text("  biHeight =")
+        .number(header.biHeight / 2, 4)
+        .text("*2  biPlanes =")
+        .number(header.biPlanes, 2)
+        .text("  biBitCount =")
+        .number(header.biBitCount, 3)
+        .text("  biClrUsed =")
+        .number(header.biClrUsed, 4)
+        .text("\n")
+        .put(stdout);
     const std::int32_t expected = expected_image_size(header);
     if (expected != entry.dwBytesInRes) {
         std::fprintf(stderr, "## ERROR: dwBytesInRes should be %ld (not %ld)\n", static_cast<long>(expected),
@@ -63,6 +73,11 @@ void inspect_file(const char* path) {
     const owned_stream stream{std::fopen(path, "rb")};
     if (!stream) return;
     std::setvbuf(stream.get(), buffer, _IOFBF, sizeof buffer);
+    // A fresh stream does not know its file offset, so its first seek would
+    // read the buffer again even when the target lies in it. Seeking to the
+    // start tells it the offset: a small file is then read once. A stream
+    // that cannot seek fails here and again, as before, at its first entry.
+    seek_to(stream.get(), 0);
     std::printf("%s\n", path);
     inspect_stream(stream.get());
 }
