@@ -20,10 +20,7 @@ std::FILE* open_input(int position) {
     std::FILE* stream = std::fopen(path, "rb");
     const int open_errno = errno;
     print_line(path);
-    if (stream == nullptr) {
-        errno = open_errno;
-        std::perror("open failed");
-    }
+    if (stream == nullptr) report_open_failure(open_errno);
     return stream;
 }
 
@@ -37,11 +34,12 @@ struct free_deleter {
     void operator()(void* block) const { std::free(block); }
 };
 
+// idCount is a 16-bit field.
+constexpr std::int32_t max_icons = 65535;
 // Every image offset must fit a signed 32-bit field whatever the final count:
 // the images may fill what is left of 2^31 - 1 bytes after a header and a
 // directory of 65535 entries.
-constexpr std::int64_t max_total_bytes = 2147483647 - 6 - 16 * 65535;
-constexpr std::int32_t max_icons = 65535;
+constexpr std::int64_t max_total_bytes = std::int64_t{2147483647} - icon_dir_entry_offset(max_icons);
 
 bool is_accepted_depth(std::uint16_t bit_count) {
     switch (bit_count) {
@@ -126,13 +124,7 @@ class bundler {
                 report_error("can't open input file");
                 continue;
             }
-            std::setvbuf(input.get(), input_buffer_, _IOFBF, sizeof input_buffer_);
-            // A fresh stream does not know its file offset, so its first
-            // seek would read the buffer again even when the target lies in
-            // it. Seeking to the start tells it the offset: a small file is
-            // then read once per pass. A stream that cannot seek fails here
-            // and again, as before, at its first entry.
-            stream_seek(input.get(), SEEK_FROM_START, 0);
+            prepare_input(input.get(), input_buffer_);
             walk_input(position, input.get());
         }
     }
@@ -140,12 +132,12 @@ class bundler {
     void walk_input(int position, std::FILE* input) {
         ICONDIR dir{};
         if (read_icon_dir(input, dir) != IO_OK) {
-            scan_error("can't read ICONDIR");
+            scan_error(CANT_READ_ICONDIR);
             return;
         }
         for (std::int32_t index = 0; index < std::int32_t{dir.idCount}; ++index) {
             ICONDIRENTRY entry{};
-            if (stream_seek(input, SEEK_FROM_START, 6 + 16 * index) != IO_OK ||
+            if (stream_seek(input, SEEK_FROM_START, icon_dir_entry_offset(index)) != IO_OK ||
                 read_icon_dir_entry(input, entry) != IO_OK ||
                 stream_seek(input, SEEK_FROM_START, entry.dwImageOffset) != IO_OK) {
                 scan_error("can't read ICONDIRENTRY; skipping file");
@@ -217,13 +209,13 @@ class bundler {
             return false;
         }
         // The table is all zeros here, so its bytes are the placeholder.
-        static_assert(sizeof(ICONDIRENTRY) == 16);
-        std::int32_t count = 16 * scan_count;
+        static_assert(sizeof(ICONDIRENTRY) == ICONDIRENTRY_SIZE);
+        std::int32_t count = ICONDIRENTRY_SIZE * scan_count;
         if (stream_write(output_, &count, table_.data()) != IO_OK || !flushed(output_)) {
             report_error("can't write icon directory");
             return false;
         }
-        output_position_ = 6 + 16 * scan_count;
+        output_position_ = icon_dir_entry_offset(scan_count);
         return true;
     }
 
@@ -302,18 +294,21 @@ class bundler {
         return true;
     }
 
+    // The final entries over the placeholder, written out at once; stops at
+    // the first entry that fails.
+    bool write_directory() {
+        for (const ICONDIRENTRY& entry : table_) {
+            if (write_icon_dir_entry(output_, entry) != IO_OK) return false;
+        }
+        return flushed(output_);
+    }
+
     int finish(std::int32_t scan_count) {
-        if (stream_seek(output_, SEEK_FROM_START, 6) != IO_OK) {
+        if (stream_seek(output_, SEEK_FROM_START, icon_dir_entry_offset(0)) != IO_OK) {
             report_error("can't seek to write first dir entry");
             return 0;
         }
-        for (const ICONDIRENTRY& entry : table_) {
-            if (write_icon_dir_entry(output_, entry) != IO_OK) {
-                report_error("can't write ICONDIRENTRY");
-                return 0;
-            }
-        }
-        if (!flushed(output_)) {
+        if (!write_directory()) {
             report_error("can't write ICONDIRENTRY");
             return 0;
         }
@@ -328,10 +323,7 @@ class bundler {
         return failed_ ? 0 : 1;
     }
 
-    // Each seek of an input costs a system call, and one that leaves the
-    // stream's buffer a read as well: this buffer holds a small icon file
-    // whole, its directory and image headers together.
-    char input_buffer_[16384];
+    char input_buffer_[INPUT_BUFFER_SIZE] = {};
     const int input_count_;
     std::FILE* const output_;
     pass pass_ = pass::scan;

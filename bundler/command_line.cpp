@@ -1,5 +1,6 @@
 #include "command_line.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -7,10 +8,6 @@
 #include "platform.hpp"
 #include "report.hpp"
 #include "stream_io.hpp"
-
-void report_usage(const char* program, const char* message) {
-    std::fprintf(stderr, "## %s\n## usage: %s -o outputfile inputfile(s)\n", message, program);
-}
 
 namespace {
 
@@ -38,7 +35,7 @@ int bundle_command_line(int argc, char** argv) {
     // Created, or emptied, before any input is read.
     owned_stream output{std::fopen(argv[option + 1], "wb")};
     if (!output) {
-        std::perror("open failed");
+        report_open_failure(errno);
         report_error("can't create output file");
         return 1;
     }

@@ -2,8 +2,5 @@
 // last, every other argument an input path.
 #pragma once
 
-// Writes "## <message>" and the usage line to standard error.
-void report_usage(const char* program, const char* message);
-
 // The whole program; answers the exit status (0 success, 1 failure).
 int bundler_main(int argc, char** argv);

@@ -15,7 +15,7 @@ bool seek_to(std::FILE* stream, std::int32_t offset) { return std::fseek(stream,
 
 void inspect_entry(std::FILE* stream, std::int32_t index) {
     ICONDIRENTRY entry{};
-    if (!seek_to(stream, 6 + 16 * index) || read_icon_dir_entry(stream, entry) != IO_OK) {
+    if (!seek_to(stream, icon_dir_entry_offset(index)) || read_icon_dir_entry(stream, entry) != IO_OK) {
         report_error("can't read ICONDIRENTRY");
         return;
     }
@@ -47,8 +47,10 @@ void inspect_entry(std::FILE* stream, std::int32_t index) {
         .put(stdout);
     const std::int32_t expected = expected_image_size(header);
     if (expected != entry.dwBytesInRes) {
-        std::fprintf(stderr, "## ERROR: dwBytesInRes should be %ld (not %ld)\n", static_cast<long>(expected),
-                     static_cast<long>(entry.dwBytesInRes));
+        char text[64];
+        std::snprintf(text, sizeof text, "dwBytesInRes should be %ld (not %ld)", static_cast<long>(expected),
+                      static_cast<long>(entry.dwBytesInRes));
+        report_error(text);
     }
 }
 
@@ -57,27 +59,22 @@ void inspect_entry(std::FILE* stream, std::int32_t index) {
 void inspect_stream(std::FILE* stream) {
     ICONDIR dir{};
     if (read_icon_dir(stream, dir) != IO_OK) {
-        report_error("can't read ICONDIR");
+        report_error(CANT_READ_ICONDIR);
         return;
     }
-    if (dir.idType != 1)
-        std::fprintf(stderr, "## WARNING: idType = %d (should be 1)\n", static_cast<int>(dir.idType));
+    if (dir.idType != 1) {
+        char text[48];
+        std::snprintf(text, sizeof text, "idType = %d (should be 1)", static_cast<int>(dir.idType));
+        report_warning(text);
+    }
     for (std::int32_t i = 0; i < std::int32_t{dir.idCount}; ++i) inspect_entry(stream, i);
 }
 
 void inspect_file(const char* path) {
-    // Every seek costs a system call, and one that leaves the buffer costs
-    // a read as well: a buffer that holds a whole small icon file keeps its
-    // directory and image headers in memory together.
-    char buffer[16384];
+    char buffer[INPUT_BUFFER_SIZE];
     const owned_stream stream{std::fopen(path, "rb")};
     if (!stream) return;
-    std::setvbuf(stream.get(), buffer, _IOFBF, sizeof buffer);
-    // A fresh stream does not know its file offset, so its first seek would
-    // read the buffer again even when the target lies in it. Seeking to the
-    // start tells it the offset: a small file is then read once. A stream
-    // that cannot seek fails here and again, as before, at its first entry.
-    seek_to(stream.get(), 0);
+    prepare_input(stream.get(), buffer);
     std::printf("%s\n", path);
     inspect_stream(stream.get());
 }

@@ -100,7 +100,7 @@ std::int32_t expected_image_size(const BITMAPINFOHEADER& header) {
     const std::int32_t rows = header.biHeight / 2;
     const std::int32_t colour_row = row_size(std::uint32_t{header.biBitCount} * bits(header.biWidth));
     const std::int32_t mask_row = row_size(bits(header.biWidth));
-    std::uint32_t size = 40u + bits(rows) * (bits(colour_row) + bits(mask_row));
+    std::uint32_t size = bits(BITMAPINFOHEADER_SIZE) + bits(rows) * (bits(colour_row) + bits(mask_row));
     if (header.biBitCount <= 8) size += 4u << header.biBitCount;
     return wrap(size);
 }

@@ -24,6 +24,16 @@
 
 #include "stream_io.hpp"
 
+// Sizes of the records in the file, for readers and writers alike.
+inline constexpr std::int32_t ICONDIR_SIZE = 6;
+inline constexpr std::int32_t ICONDIRENTRY_SIZE = 16;
+inline constexpr std::int32_t BITMAPINFOHEADER_SIZE = 40;
+
+// Where the directory entry of image `index` starts in the file.
+constexpr std::int32_t icon_dir_entry_offset(std::int32_t index) {
+    return ICONDIR_SIZE + ICONDIRENTRY_SIZE * index;
+}
+
 struct ICONDIR {
     std::uint16_t idReserved;
     std::uint16_t idType;

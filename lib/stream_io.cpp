@@ -71,6 +71,11 @@ io_result stream_tell(std::FILE* stream, std::int64_t* position) {
     return IO_OK;
 }
 
+void prepare_input(std::FILE* stream, char* buffer) {
+    std::setvbuf(stream, buffer, _IOFBF, INPUT_BUFFER_SIZE);
+    std::fseek(stream, 0, SEEK_SET);
+}
+
 io_result stream_close(std::FILE* stream) { return std::fclose(stream) == 0 ? IO_OK : IO_ERROR; }
 
 namespace {

@@ -54,6 +54,18 @@ io_result write_le_double(std::FILE* stream, double value);
 
 bool host_is_little_endian();
 
+// Input streams get a buffer that holds a small icon file whole: every seek
+// costs a system call, and one that leaves the buffer a read as well, so a
+// file's directory and image headers are best kept in memory together.
+inline constexpr std::size_t INPUT_BUFFER_SIZE = 16384;
+
+// Readies a freshly opened input: gives it `buffer` (INPUT_BUFFER_SIZE bytes
+// that outlive the stream) and seeks it to its start. A fresh stream does
+// not know its file offset, so its first seek would read the buffer again
+// even when the target lies in it; after this one a small file is read once.
+// A stream that cannot seek fails here, and again at its first real seek.
+void prepare_input(std::FILE* stream, char* buffer);
+
 // Ownership of a stream for the programs: closes it through stream_close.
 struct stream_closer {
     void operator()(std::FILE* stream) const { stream_close(stream); }
