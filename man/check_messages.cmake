@@ -1,0 +1,44 @@
+# Checks that a manual page lists every message its program can print:
+#   cmake -DPAGE=<page> -DPROGRAM_SOURCES=<file;...> -DLIBRARY_SOURCES=<file;...>
+#         -P check_messages.cmake
+# A message is the text handed to report_error, report_warning,
+# report_usage, print_line or a message constant, or the pattern formatted
+# with snprintf for one of them; "open failed" belongs to the programs that
+# call report_open_failure. Each must appear in the page, as groff shows it.
+
+cmake_minimum_required(VERSION 3.25)
+
+file(READ "${PAGE}" page)
+string(REPLACE "\\(aq" "'" page "${page}")
+string(REPLACE "\\-" "-" page "${page}")
+string(REPLACE "\\e" "\\" page "${page}")
+
+set(messages "")
+foreach(source IN LISTS PROGRAM_SOURCES LIBRARY_SOURCES)
+  file(READ "${source}" code)
+  string(REGEX MATCHALL
+         "(report_error|report_warning|print_line)\\(\"[^\"]*\"|report_usage\\([^,;]*, \"[^\"]*\"|snprintf\\([^;\"]*\"[^\"]*\"|const char\\* [A-Z_]+ = \"[^\"]*\""
+         calls "${code}")
+  foreach(call IN LISTS calls)
+    string(REGEX REPLACE "^[^\"]*\"([^\"]*)\"$" "\\1" text "${call}")
+    string(REGEX REPLACE "\\\\n$" "" text "${text}")
+    list(APPEND messages "${text}")
+  endforeach()
+  if(source IN_LIST PROGRAM_SOURCES AND code MATCHES "report_open_failure\\(")
+    list(APPEND messages "open failed")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES messages)
+
+set(missing "")
+foreach(text IN LISTS messages)
+  string(FIND "${page}" "${text}" at)
+  if(at EQUAL -1)
+    string(APPEND missing "\n  ${text}")
+  endif()
+endforeach()
+list(LENGTH messages count)
+if(missing)
+  message(FATAL_ERROR "${PAGE} does not list these messages:${missing}")
+endif()
+message(STATUS "${PAGE}: all ${count} messages listed")
