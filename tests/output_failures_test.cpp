@@ -84,6 +84,22 @@ std::vector<output_case> output_cases() {
     };
 }
 
+// An output on the full device fails at the first flush, after the
+// directory placeholder; the close reports nothing more.
+std::vector<output_case> full_device_cases() {
+    const std::vector<bytes> large = {png_image(300000), png_image(50)};
+    const std::vector<bytes> none_at_all;
+    using enum file_check;
+    return {
+        {"/dev/full, small input", bundler, small, "/dev/full", as_is, false, 1, false, true, write_directory,
+         1, none},
+        {"/dev/full, large input", bundler, large, "/dev/full", as_is, false, 1, false, true, write_directory,
+         1, none},
+        {"/dev/full, nothing to bundle", bundler, none_at_all, "/dev/full", as_is, false, 1, false, true,
+         write_directory, 1, none},
+    };
+}
+
 #ifndef _WIN32
 
 // SIGXFSZ is ignored so that a write past the limit fails with EFBIG instead
@@ -102,22 +118,15 @@ void stdout_on_full_device() {
 
 run_options in_child(void (*hook)()) { return {.in_child = hook}; }
 
-// The full device, file-size limits and the /dev/std* names: POSIX's alone.
-// Each failure shows at the step whose bytes failed: the output is flushed
-// after the directory placeholder, after each image and after the final
-// directory.
+// File-size limits, a full standard output and the /dev/std* names:
+// POSIX's alone. Each failure shows at the step whose bytes failed: the
+// output is flushed after the directory placeholder, after each image and
+// after the final directory.
 std::vector<output_case> posix_output_cases() {
     const std::vector<bytes> large = {png_image(300000), png_image(50)};
     const std::vector<bytes> three = {png_image(40000), png_image(40000), png_image(40000)};
-    const std::vector<bytes> none_at_all;
     using enum file_check;
     return {
-        {"/dev/full, small input", bundler, small, "/dev/full", as_is, false, 1, false, true, write_directory,
-         1, none},
-        {"/dev/full, large input", bundler, large, "/dev/full", as_is, false, 1, false, true, write_directory,
-         1, none},
-        {"/dev/full, nothing to bundle", bundler, none_at_all, "/dev/full", as_is, false, 1, false, true,
-         write_directory, 1, none},
         // 38 bytes, then the first image stops at the limit and the second
         // starts beyond it; the directory itself is written.
         {"size limit inside an image", bundler, large, "", in_child(limit_file_size), false, 2, true, true,
@@ -208,9 +217,14 @@ void check_outputs(const std::vector<output_case>& cases) {
 
 TEST(OutputFailures, FailingOutputs) { check_outputs(output_cases()); }
 
+TEST(OutputFailures, FullDevice) {
+    if (on_windows && !under_wine()) GTEST_SKIP() << "Windows has no full device";
+    check_outputs(full_device_cases());
+}
+
 TEST(OutputFailures, PosixDevicesAndLimits) {
 #ifdef _WIN32
-    GTEST_SKIP() << "Windows has no full device, no /dev/stdout and no file-size limit";
+    GTEST_SKIP() << "Windows has no file-size limit, no /dev/stdout and no full device";
 #else
     check_outputs(posix_output_cases());
 #endif

@@ -341,6 +341,14 @@ int start_and_wait(const std::vector<std::string>& argv, const run_options& opti
 
 }  // namespace
 
+bool under_wine() {
+#ifdef _WIN32
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 bool programs_run_emulated() {
 #ifdef ICON_TARGET_EMULATOR
     return true;

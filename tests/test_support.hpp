@@ -122,6 +122,10 @@ run_result run_program(const std::string& program, const std::vector<std::string
 // resource limit set for them as its own.
 bool programs_run_emulated();
 
+// True when the tests run as Windows programs under Wine, which opens the
+// host's devices by their POSIX names (/dev/full) as Windows has none such.
+bool under_wine();
+
 // Runs the inspector `program` on `data` saved as one file, and expects the
 // file's name line followed by `out` on standard output, exactly `err` on
 // standard error, and exit status 0.
