@@ -99,13 +99,24 @@ runs() {
 }
 
 runs "$native"
-failed=0
+# The cross builds' runs side by side, each under its own emulator.
+builds=()
+pids=()
 for build in "$@"; do
-  build=$(cd "$build" && pwd)
-  runs "$build"
+  builds+=("$(cd "$build" && pwd)")
+  runs "${builds[-1]}" &
+  pids+=($!)
+done
+failed=0
+for i in "${!builds[@]}"; do
+  build=${builds[$i]}
+  if ! wait "${pids[$i]}"; then
+    failed=1
+    continue
+  fi
   if diff -r -q "$work/$(basename "$native")" "$work/$(basename "$build")" >/dev/null; then
     echo "$(basename "$build"): identical to $(basename "$native") over $n files ($bundled bundled):" \
-      "$(ls "$work/$(basename "$build")" | wc -l) outputs, statuses and bundles"
+      "$(ls "$work/$(basename "$build")" | wc -l) files of output, exit status and bundle"
   else
     echo "$(basename "$build") differs from $(basename "$native"):" >&2
     diff -r -q "$work/$(basename "$native")" "$work/$(basename "$build")" >&2 || true
