@@ -54,7 +54,14 @@ int bundle_command_line(int argc, char** argv) {
     const int bundled = bundle_icons(argc - 3, output.get());
 
     // A close that cannot write out the buffered bytes loses the output.
-    if (stream_close(output.release()) != IO_OK) {
+    // They are flushed and checked here rather than left to the close: C
+    // runtimes differ in whether fclose reports a failed flush, and in
+    // whether it reports again an error the stream met (and the run
+    // reported) earlier.
+    std::FILE* const closing = output.release();
+    const bool flushed = std::fflush(closing) == 0;
+    std::clearerr(closing);
+    if (stream_close(closing) != IO_OK || !flushed) {
         report_error("can't close output file");
         return 1;
     }

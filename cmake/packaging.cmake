@@ -33,7 +33,12 @@ Copyright: ${copyright_holder}
 License: Expat
  ${licence_text}
 ")
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT archive_licence EXCLUDE_FROM_ALL)
+if(WIN32)
+  # The Windows .zip: both programs, the README and the licence.
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT archive_licence EXCLUDE_FROM_ALL)
+endif()
 
 # The changelog, made from NEWS.md, whose newest release must be this one.
 icon_news_to_changelog(${PROJECT_SOURCE_DIR}/NEWS.md icon-tools "${ICON_CONTACT}" ${docs}/changelog)
@@ -54,7 +59,9 @@ else()
   set(changelog ${docs}/changelog)
 endif()
 add_custom_target(package_docs ALL DEPENDS ${changelog})
-install(FILES ${docs}/copyright ${changelog} DESTINATION ${ICON_DOC_DIR})
+if(NOT WIN32)
+  install(FILES ${docs}/copyright ${changelog} DESTINATION ${ICON_DOC_DIR})
+endif()
 
 # The CMake package: find_package(IconTools) in another project gives the
 # programs as IconTools::icon-bundler and IconTools::icon-inspector, and
@@ -89,6 +96,10 @@ find_program(DPKG_SHLIBDEPS_EXECUTABLE dpkg-shlibdeps)
 if(DPKG_SHLIBDEPS_EXECUTABLE)
   # Depends: computed from the shared libraries the programs link (libc).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
 endif()
 # The file times in the packages, and LICENSE in the archive only.
 find_package(Git QUIET)

@@ -4,10 +4,14 @@
 #
 #   cmake -DBUNDLER=<icon-bundler> -DINSPECTOR=<icon-inspector>
 #         -DEXAMPLES=<this folder> -DWORK_DIR=<scratch folder>
-#         [-DEXPECTED=<transcript file>] [-DQUOTED_IN=<README.md>] -P demo.cmake
+#         [-DEXPECTED=<transcript file>] [-DQUOTED_IN=<README.md>]
+#         [-DEMULATOR=<command|argument|...>] -P demo.cmake
 #
 # With EXPECTED set, the transcript must equal that file byte for byte; with
 # QUOTED_IN set, that Markdown file must quote it whole in one code block.
+# EMULATOR is the command (its words joined by "|") that runs the programs of
+# a cross build. execute_process reads the CR LF that ends each line of a
+# Windows program as LF.
 
 foreach(var BUNDLER INSPECTOR EXAMPLES WORK_DIR)
   if(NOT DEFINED ${var})
@@ -26,11 +30,13 @@ endforeach()
 
 set(transcript "")
 
+string(REPLACE "|" ";" emulator "${EMULATOR}")
+
 # Runs `program` (shown as `shown_name`) with the remaining arguments and
 # appends the command and all it wrote to the transcript. Error messages hold
 # semicolons, so every value stays quoted.
 function(run_step program shown_name)
-  execute_process(COMMAND "${program}" ${ARGN}
+  execute_process(COMMAND ${emulator} "${program}" ${ARGN}
                   WORKING_DIRECTORY "${WORK_DIR}"
                   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
   list(JOIN ARGN " " shown_args)

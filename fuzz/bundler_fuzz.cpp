@@ -5,8 +5,6 @@
 // zeros only where the input ends early (which makes the run fail). The
 // listing, the messages and the output are also compared with a plain model
 // of the walk.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -218,10 +217,15 @@ void check_output(const bytes& out, const expectation& want, const std::vector<c
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bundler-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) fuzz::fail("mkdtemp");
-    folder() = pattern;
+    // A folder of its own in the temporary folder: a name already taken
+    // makes create_directory answer false, and the next one is tried.
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path();
+    std::random_device random;
+    do {
+        std::string name = "bundler-fuzz-";  // appended to: g++ 12 warns of "..." + string (-Wrestrict)
+        name += std::to_string(random());
+        folder() = (temporary / name).string();
+    } while (!std::filesystem::create_directory(folder()));
     std::atexit(remove_folder);
     return 0;
 }

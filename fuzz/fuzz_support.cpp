@@ -1,6 +1,10 @@
 #include "fuzz_support.hpp"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdarg>
 #include <cstdlib>
@@ -11,12 +15,16 @@ namespace {
 
 // Standard error may be captured; failures go straight to descriptor 2.
 void say(const std::string& text) {
+#ifdef _WIN32
+    _write(2, text.data(), static_cast<unsigned>(text.size()));
+#else
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(2, text.data() + done, text.size() - done);
         if (n <= 0) return;
         done += static_cast<std::size_t>(n);
     }
+#endif
 }
 
 }  // namespace
@@ -49,6 +57,70 @@ std::string format(const char* pattern, ...) {
     return text;
 }
 
+#ifdef _WIN32
+
+// Windows has no memory streams: temporary files, deleted when closed, stand
+// in for them, and standard output and error are captured by pointing
+// descriptors 1 and 2 at such files (stdout and stderr cannot be assigned).
+
+std::FILE* open_bytes(bytes& data) {
+    std::FILE* stream = std::tmpfile();
+    if (stream == nullptr || std::fwrite(data.data(), 1, data.size(), stream) != data.size() ||
+        std::fseek(stream, 0, SEEK_SET) != 0)
+        fail("tmpfile");
+    return stream;
+}
+
+byte_sink::byte_sink() : stream_(std::tmpfile()) {
+    if (stream_ == nullptr) fail("tmpfile");
+}
+
+byte_sink::~byte_sink() { std::fclose(stream_); }
+
+std::string byte_sink::text() {
+    std::fflush(stream_);
+    std::fseek(stream_, 0, SEEK_END);
+    const long size = std::ftell(stream_);
+    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    std::fseek(stream_, 0, SEEK_SET);
+    text.resize(std::fread(text.data(), 1, text.size(), stream_));
+    std::fseek(stream_, 0, SEEK_END);
+    return text;
+}
+
+console_capture::console_capture() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::FILE* const sinks[2] = {out_.get(), err_.get()};
+    for (int i = 0; i < 2; ++i) {
+        saved_descriptors_[i] = _dup(i + 1);
+        // The sink's descriptor is binary, and so is the copy: lines end in
+        // LF alone, as the model writes them.
+        if (saved_descriptors_[i] < 0 || _dup2(_fileno(sinks[i]), i + 1) != 0) fail("_dup2");
+    }
+}
+
+console_capture::~console_capture() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    for (int i = 0; i < 2; ++i) {
+        _dup2(saved_descriptors_[i], i + 1);
+        _close(saved_descriptors_[i]);
+    }
+}
+
+std::string console_capture::out() {
+    std::fflush(stdout);
+    return out_.text();
+}
+
+std::string console_capture::err() {
+    std::fflush(stderr);
+    return err_.text();
+}
+
+#else
+
 std::FILE* open_bytes(bytes& data) {
     static char nothing[1];  // an empty vector may have no storage at all
     void* buffer = data.empty() ? static_cast<void*>(nothing) : data.data();
@@ -57,33 +129,36 @@ std::FILE* open_bytes(bytes& data) {
     return stream;
 }
 
+byte_sink::byte_sink() : stream_(open_memstream(&buffer_, &size_)) {
+    if (stream_ == nullptr) fail("open_memstream");
+}
+
+byte_sink::~byte_sink() {
+    std::fclose(stream_);
+    std::free(buffer_);
+}
+
+std::string byte_sink::text() {
+    std::fflush(stream_);
+    return std::string(buffer_, size_);
+}
+
 console_capture::console_capture() : saved_out_(stdout), saved_err_(stderr) {
-    out_ = open_memstream(&out_buffer_, &out_size_);
-    err_ = open_memstream(&err_buffer_, &err_size_);
-    if (out_ == nullptr || err_ == nullptr) fail("open_memstream");
     std::fflush(stdout);
     std::fflush(stderr);
-    stdout = out_;
-    stderr = err_;
+    stdout = out_.get();
+    stderr = err_.get();
 }
 
 console_capture::~console_capture() {
     stdout = saved_out_;
     stderr = saved_err_;
-    std::fclose(out_);
-    std::fclose(err_);
-    std::free(out_buffer_);
-    std::free(err_buffer_);
 }
 
-std::string console_capture::out() {
-    std::fflush(out_);
-    return std::string(out_buffer_, out_size_);
-}
+std::string console_capture::out() { return out_.text(); }
 
-std::string console_capture::err() {
-    std::fflush(err_);
-    return std::string(err_buffer_, err_size_);
-}
+std::string console_capture::err() { return err_.text(); }
+
+#endif
 
 }  // namespace fuzz

@@ -23,8 +23,13 @@ inline void check(bool ok, const char* what) {
 }
 void check_text(const std::string& got, const std::string& want, const char* what);
 
-// printf into a std::string.
+// printf into a std::string; MinGW's own printf family knows %zu, which the
+// Windows C runtime's does not.
+#ifdef __MINGW_PRINTF_FORMAT
+std::string format(const char* pattern, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
+#else
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+#endif
 
 // Little-endian fields decoded byte by byte, independently of the library.
 inline std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] + 256 * p[1]); }
@@ -36,7 +41,25 @@ inline std::int32_t le32s(const std::uint8_t* p) { return static_cast<std::int32
 // A read-only stream over `data` (which must outlive it); never null.
 std::FILE* open_bytes(bytes& data);
 
-// Replaces stdout and stderr by memory streams for its lifetime, so that a
+// A stream to write to whose bytes can be taken back: a memory stream, or on
+// Windows, which has none, a temporary file.
+class byte_sink {
+   public:
+    byte_sink();
+    ~byte_sink();
+    byte_sink(const byte_sink&) = delete;
+    byte_sink& operator=(const byte_sink&) = delete;
+    std::FILE* get() const { return stream_; }
+    // Everything written so far.
+    std::string text();
+
+   private:
+    char* buffer_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* stream_;
+};
+
+// Sends standard output and error to byte sinks for its lifetime, so that a
 // program's listing can be compared with what the model expects.
 class console_capture {
    public:
@@ -48,14 +71,15 @@ class console_capture {
     std::string err();
 
    private:
+    byte_sink out_;
+    byte_sink err_;
+#ifdef _WIN32
+    // Descriptors 1 and 2 as they were: stdout and stderr cannot be replaced.
+    int saved_descriptors_[2] = {-1, -1};
+#else
     std::FILE* saved_out_;
     std::FILE* saved_err_;
-    char* out_buffer_ = nullptr;
-    char* err_buffer_ = nullptr;
-    std::size_t out_size_ = 0;
-    std::size_t err_size_ = 0;
-    std::FILE* out_;
-    std::FILE* err_;
+#endif
 };
 
 }  // namespace fuzz

@@ -66,14 +66,10 @@ void check_read(const bytes& data, const Record& before, const Record& after, io
 template <typename Record>
 void check_write(const bytes& data, const Record& record, io_result (*writer)(std::FILE*, const Record&),
                  std::size_t length, const char* what) {
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&buffer, &size);
-    check(out != nullptr, "open_memstream");
-    check(writer(out, record) == IO_OK, what);
-    std::fclose(out);
-    check(size == length && std::memcmp(buffer, data.data(), length) == 0, what);
-    std::free(buffer);
+    fuzz::byte_sink out;
+    check(writer(out.get(), record) == IO_OK, what);
+    const std::string written = out.text();
+    check(written.size() == length && std::memcmp(written.data(), data.data(), length) == 0, what);
 }
 
 template <typename Record>

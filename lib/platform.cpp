@@ -3,8 +3,14 @@
 #include "report.hpp"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <windows.h>
+
+#include <cstdint>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,6 +30,12 @@ bool null_device_failed() {
 
 #ifdef _WIN32
 
+namespace {
+
+bool output_discarded = false;
+
+}  // namespace
+
 bool secure_standard_streams() {
     struct standard {
         std::FILE* stream;
@@ -31,12 +43,21 @@ bool secure_standard_streams() {
     };
     const standard streams[] = {{stdin, "r"}, {stdout, "w"}, {stderr, "w"}};
     for (const standard& s : streams) {
+        // A stream the program started without has a descriptor whose handle
+        // the C runtime gives as -1 or -2, or no descriptor at all (-2).
         const int fd = _fileno(s.stream);
-        if (fd >= 0 && _get_osfhandle(fd) != -1) continue;
-        if (std::freopen("NUL", s.mode, s.stream) == nullptr) return null_device_failed();
+        const std::intptr_t handle = fd >= 0 ? _get_osfhandle(fd) : -1;
+        if (handle != -1 && handle != -2) continue;
+        if (std::freopen("NUL", s.mode, s.stream) != nullptr) continue;
+        // Some runtimes cannot reopen a stream without a descriptor. No file
+        // the program opens can take its place either: it writes nowhere.
+        if (fd >= 0) return null_device_failed();
+        if (s.stream == stdout) output_discarded = true;
     }
     return true;
 }
+
+bool standard_output_discarded() { return output_discarded; }
 
 bool same_file(std::FILE* a, std::FILE* b) {
     BY_HANDLE_FILE_INFORMATION info[2];
@@ -67,6 +88,8 @@ bool secure_standard_streams() {
     }
     return true;
 }
+
+bool standard_output_discarded() { return false; }
 
 bool same_file(std::FILE* a, std::FILE* b) {
     struct stat sa {};

@@ -10,6 +10,13 @@
 // device" and answers false: the program must then stop.
 bool secure_standard_streams();
 
+// True when the program started without a standard output that could be
+// given the null device: a Windows C runtime that keeps such a stream apart
+// from every descriptor and cannot reopen it. Nothing can take its place,
+// and what is written to it goes nowhere, as to the null device; the failed
+// writes lose nothing.
+bool standard_output_discarded();
+
 // True when both streams write to the same stored file or pipe: the same
 // device and inode (on Windows, the same volume and file index). Character
 // devices such as the null device or a terminal never count: two streams

@@ -11,6 +11,23 @@ namespace {
 // single-threaded program never needs. Larger ones are bulk image data.
 constexpr std::size_t FIELD_BYTES = 8;
 
+// One byte from or to the stream's buffer, without the stream's lock.
+int get_byte(std::FILE* stream) {
+#ifdef _WIN32
+    return _getc_nolock(stream);
+#else
+    return getc_unlocked(stream);
+#endif
+}
+
+int put_byte(unsigned char byte, std::FILE* stream) {
+#ifdef _WIN32
+    return _putc_nolock(byte, stream);
+#else
+    return putc_unlocked(byte, stream);
+#endif
+}
+
 }  // namespace
 
 io_result stream_read(std::FILE* stream, std::int32_t* count, void* buffer) {
@@ -25,7 +42,7 @@ io_result stream_read(std::FILE* stream, std::int32_t* count, void* buffer) {
         // A field: its bytes come straight out of the stream's buffer.
         auto* bytes = static_cast<unsigned char*>(buffer);
         while (got < size) {
-            const int c = getc_unlocked(stream);
+            const int c = get_byte(stream);
             if (c == EOF) break;
             bytes[got++] = static_cast<unsigned char>(c);
         }
@@ -46,7 +63,7 @@ io_result stream_write(std::FILE* stream, std::int32_t* count, const void* data)
     std::size_t put = 0;
     if (size <= FIELD_BYTES) {
         const auto* bytes = static_cast<const unsigned char*>(data);
-        while (put < size && putc_unlocked(bytes[put], stream) != EOF) ++put;
+        while (put < size && put_byte(bytes[put], stream) != EOF) ++put;
     } else {
         put = std::fwrite(data, 1, size, stream);
     }

@@ -215,9 +215,11 @@ TEST(HostileInputs, InspectorOverEveryCut) {
     std::string out;
     std::string err;
     for (std::size_t length = 0; length < whole.size(); ++length) {
-        const std::string path = dir.put(std::to_string(length), cut(whole, length));
-        args.push_back(path);
-        out += path + "\n";
+        // Named from their folder, the 4714 paths fit a Windows command line.
+        const std::string name = std::to_string(length);
+        dir.put(name, cut(whole, length));
+        args.push_back(name);
+        out += name + "\n";
         if (length < 6) {
             err += no_dir;
             continue;
@@ -233,9 +235,9 @@ TEST(HostileInputs, InspectorOverEveryCut) {
             }
         }
     }
-    const run_result r = run_program(inspector, args);
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, err);
+    const run_result r = run_program(inspector, args, {.cwd = dir.path()});
+    EXPECT_TRUE(same_text(r.out, out));
+    EXPECT_TRUE(same_text(r.err, err));
     EXPECT_EQ(r.status, 0);
 }
 
@@ -283,45 +285,57 @@ TEST(HostileInputs, BundlerOverEveryCut) {
         }
     }
     const run_result r = run_program(bundler, args);
-    EXPECT_EQ(r.out,
-              scan + copy + "Bundled " + std::to_string(images.size()) + " icons from 395 input files.\n\n");
-    EXPECT_EQ(r.err, scan_err + copy_err);
+    EXPECT_TRUE(same_text(r.out, scan + copy + "Bundled " + std::to_string(images.size()) +
+                                     " icons from 395 input files.\n\n"));
+    EXPECT_TRUE(same_text(r.err, scan_err + copy_err));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(read_file(dir.file("out.ico")), bundle_of(images));
 }
 
-// An input given twice is inspected twice; a folder and /dev/null open but
-// hold no ICONDIR; a missing path leaves no trace.
+// A name in Greek and Chinese, outside any ANSI code page: Windows programs
+// take it in UTF-8, as POSIX ones do.
+const std::string far_name = "\xCE\xB5\xCE\xB9\xCE\xBA\xCF\x8C\xCE\xBD\xCE\xB1-\xE5\x9B\xBE\xE6\xA0\x87.ico";
+
+// An input given twice is inspected twice; the null device opens but holds
+// no ICONDIR, and so does a folder on POSIX (Windows does not open it); a
+// missing path leaves no trace; the far name opens.
 TEST(HostileInputs, InspectorOverOddPaths) {
     const scratch_dir dir;
     const std::string path = dir.put("one.ico", one_bitmap());
+    const std::string far = dir.put(far_name, one_bitmap());
     const run_result r =
-        run_program(inspector, {path, path, dir.path(), "/dev/null", dir.file("missing"), path});
+        run_program(inspector, {path, path, dir.path(), null_device, dir.file("missing"), far});
     const std::string listing = path + "\n" + line_16_16_4;
-    EXPECT_EQ(r.out, listing + listing + dir.path() + "\n/dev/null\n" + listing);
-    EXPECT_EQ(r.err, no_dir + no_dir);
+    const std::string folder = folders_open_as_files ? dir.path() + "\n" : "";
+    EXPECT_EQ(r.out, listing + listing + folder + null_device + "\n" + far + "\n" + line_16_16_4);
+    EXPECT_EQ(r.err, (folders_open_as_files ? no_dir : "") + no_dir);
     EXPECT_EQ(r.status, 0);
 }
 
-// The bundler takes an input given twice twice, and reports the others in
-// its own words; only the missing path is reported in both passes.
+// The bundler takes an input given twice twice, and the far name, and
+// reports the others in its own words; a path that cannot be opened is
+// reported in both passes.
 TEST(HostileInputs, BundlerOverOddPaths) {
     const scratch_dir dir;
     const bytes one = one_bitmap();
     const std::string path = dir.put("one.ico", one);
+    const std::string far = dir.put(far_name, one);
     const std::string missing = dir.file("missing");
-    const std::vector<std::string> inputs = {path, path, dir.path(), "/dev/null", missing, path};
+    const std::vector<std::string> inputs = {path, path, dir.path(), null_device, missing, far};
     std::vector<std::string> args = {"-o", dir.file("out.ico")};
     args.insert(args.end(), inputs.begin(), inputs.end());
     const run_result r = run_program(bundler, args);
     std::string echoes;
     for (const std::string& input : inputs) echoes += input + "\n";
     const std::string listed = path + "\n" + listed_16_16_4;
-    EXPECT_EQ(r.out, listed + listed + dir.path() + "\n/dev/null\n" + missing + "\n" + listed + echoes +
-                         "Bundled 3 icons from 6 input files.\n\n");
+    EXPECT_EQ(r.out, listed + listed + dir.path() + "\n" + null_device + "\n" + missing + "\n" + far + "\n" +
+                         listed_16_16_4 + echoes + "Bundled 3 icons from 6 input files.\n\n");
     const std::string open_failed =
         "open failed: No such file or directory\n## ERROR: can't open input file\n";
-    EXPECT_EQ(r.err, no_dir + no_dir + open_failed + open_failed);
+    const std::string folder_refused = "open failed: Permission denied\n## ERROR: can't open input file\n";
+    EXPECT_EQ(r.err, folders_open_as_files
+                         ? no_dir + no_dir + open_failed + open_failed
+                         : folder_refused + no_dir + open_failed + folder_refused + open_failed);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_file(dir.file("out.ico")),
               bundle_of({image_of(one, 0), image_of(one, 0), image_of(one, 0)}));

@@ -99,9 +99,10 @@ TEST(Inspector, OneFileAtATime) {
     }
 }
 
-// All cases in one run, with missing paths and an option-like name between
-// them: every file is reported whole, in argument order, and a path that
-// cannot be opened leaves no trace.
+// All cases in one run, with missing paths and folders between them: every
+// file is reported whole, in argument order, and a path that cannot be
+// opened leaves no trace. A folder opens as an empty file on POSIX; Windows
+// does not open it.
 TEST(Inspector, ManyFilesInOneRun) {
     const scratch_dir dir;
     std::vector<std::string> args;
@@ -117,13 +118,17 @@ TEST(Inspector, ManyFilesInOneRun) {
         const std::string path = dir.put(name, c.data);
         args.push_back(path);
         args.push_back(dir.file("missing.ico"));
-        args.push_back(dir.path());  // a folder opens but reads nothing
-        out += path + "\n" + c.out + dir.path() + "\n";
-        err += c.err + "## ERROR: can't read ICONDIR\n";
+        args.push_back(dir.path());
+        out += path + "\n" + c.out;
+        err += c.err;
+        if (folders_open_as_files) {
+            out += dir.path() + "\n";
+            err += "## ERROR: can't read ICONDIR\n";
+        }
     }
     const run_result r = run_program(inspector, args);
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, err);
+    EXPECT_TRUE(same_text(r.out, out));
+    EXPECT_TRUE(same_text(r.err, err));
     EXPECT_EQ(r.status, 0);
 }
 
@@ -140,17 +145,19 @@ TEST(Inspector, ThreeDigitIndexesAndFilesBeyondTheDescriptorLimit) {
     EXPECT_EQ(r.out.substr(r.out.size() - line100.size()), line100);
     EXPECT_EQ(r.err, "");
 
-    // Far more files than one process may hold open at once: each is closed
-    // before the next is opened.
+    // Far more files than one process may hold open at once (1024 on Linux,
+    // 512 streams in the Windows C runtime): each is closed before the next
+    // is opened. Named from their folder, 1500 paths fit the 32,767
+    // characters of a Windows command line; full names would not.
     const std::string small = dir.put("small.ico", icon_file({png_image(40)}));
-    const std::vector<std::string> args(1500, small);
-    const run_result many = run_program(inspector, args);
+    const std::vector<std::string> args(1500, "small.ico");
+    const run_result many = run_program(inspector, args, {.cwd = dir.path()});
     EXPECT_EQ(many.status, 0);
     EXPECT_EQ(many.err, "");
     std::string expected;
     for (std::size_t i = 0; i < args.size(); ++i)
-        expected += small + "\nICONDIRENTRY[ 0] @     22 : PNG (Vista) format icon\n";
-    EXPECT_EQ(many.out, expected);
+        expected += "small.ico\nICONDIRENTRY[ 0] @     22 : PNG (Vista) format icon\n";
+    EXPECT_TRUE(same_text(many.out, expected));
 }
 
 }  // namespace

@@ -1,14 +1,26 @@
 #include "test_support.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -56,9 +68,21 @@ void write_file(const std::string& path, const std::string& text) {
 }
 
 scratch_dir::scratch_dir() {
-    std::string pattern = ::testing::TempDir() + "icon-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    // A name no other test process takes: creating the folder fails for a
+    // name in use, and the next one is tried.
+    std::mt19937_64 names(
+        std::random_device{}() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "icon-test-%016llx", static_cast<unsigned long long>(names()));
+        const std::string path = ::testing::TempDir() + name;
+        if (std::filesystem::create_directory(path)) {
+            path_ = path;
+            return;
+        }
+    }
+    throw std::runtime_error("no scratch folder could be made");
 }
 
 scratch_dir::~scratch_dir() {
@@ -80,47 +104,216 @@ std::string slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::size_t line_count(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The line that holds byte `at`, without its line end.
+std::string line_at(const std::string& text, std::size_t at) {
+    const std::size_t start = at == 0 ? 0 : text.rfind('\n', at - 1) + 1;
+    const std::size_t end = text.find('\n', start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// The words of a command held in a string, split at blanks.
+std::vector<std::string> words_of(const char* command) {
+    std::vector<std::string> words;
+    if (command == nullptr) return words;
+    std::istringstream split(command);
+    for (std::string word; split >> word;) words.push_back(word);
+    return words;
+}
+
 }  // namespace
 
-run_result run_program(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& cwd, const std::function<void()>& in_child) {
-    const scratch_dir capture;
-    const std::string out_path = capture.file("stdout");
-    const std::string err_path = capture.file("stderr");
-    // ICON_TEST_WRAPPER, when set, is a command (such as a valgrind call)
-    // that each program is run under; its words are split at blanks.
-    std::vector<std::string> wrapper;
-    if (const char* words = std::getenv("ICON_TEST_WRAPPER")) {
-        std::istringstream split(words);
-        for (std::string word; split >> word;) wrapper.push_back(word);
-    }
-    std::vector<char*> argv;
-    for (std::string& word : wrapper) argv.push_back(word.data());
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
+::testing::AssertionResult same_text(const std::string& got, const std::string& want) {
+    if (got == want) return ::testing::AssertionSuccess();
+    const auto [differs, ignored] = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+    const auto at = static_cast<std::size_t>(differs - got.begin());
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    failure << "texts differ in line " << line_count(got.substr(0, at)) + 1 << " (byte " << at << ")\n"
+            << "  got:    \"" << line_at(got, at) << "\"\n"
+            << "  wanted: \"" << line_at(want, at) << "\"\n"
+            << "got " << got.size() << " bytes in " << line_count(got) << " lines, wanted " << want.size()
+            << " bytes in " << line_count(want) << " lines";
+    constexpr std::size_t shown_whole = 40;
+    if (line_count(got) <= shown_whole && line_count(want) <= shown_whole)
+        failure << "\n--- got:\n" << got << "--- wanted:\n" << want;
+    return failure;
+}
 
+namespace {
+
+#ifdef _WIN32
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) return {};
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
+    return out;
+}
+
+// One argument as the C runtime's start-up splits a command line: quoted
+// when it holds a blank or a quote (or nothing), with backslashes doubled
+// where they come before a quote. Wildcards stay unquoted, for the
+// runtime's expansion to see.
+std::string quoted(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        out.push_back(c);
+    }
+    out.append(2 * backslashes, '\\');
+    return out + "\"";
+}
+
+HANDLE inheritable(const std::string& path, bool write) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Starts argv[0] with the three standard handles given (a closed stream has
+// none) and answers its exit code, or 127 when it cannot be started.
+int start_and_wait(const std::vector<std::string>& argv, const run_options& options,
+                   const std::string& out_path, const std::string& err_path) {
+    std::string command;
+    for (const std::string& word : argv) {
+        if (!command.empty()) command += ' ';
+        command += quoted(word);
+    }
+    std::wstring command_line = wide(command);
+    // Wine cuts longer command lines short where Windows refuses them.
+    if (command_line.size() > 32767) {
+        ADD_FAILURE() << "a command line of " << command_line.size() << " characters; Windows takes 32,767";
+        return 127;
+    }
+    HANDLE handles[3] = {inheritable(null_device, false), inheritable(out_path, true),
+                         inheritable(err_path, true)};
+    for (HANDLE h : handles)
+        if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open a standard stream's file");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    HANDLE* const standard[3] = {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError};
+    for (int i = 0; i < 3; ++i) *standard[i] = i == options.closed ? nullptr : handles[i];
+    PROCESS_INFORMATION process{};
+    const std::wstring application = wide(argv[0]);
+    const std::wstring folder = wide(options.cwd);
+    const BOOL started =
+        CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+    for (HANDLE h : handles) CloseHandle(h);
+    if (!started) return 127;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 127;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+// Text written in text mode: CR LF ends every line. Answers it with LF alone.
+std::string text_mode_lines(const std::string& text, const char* stream) {
+    std::string lines;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            ADD_FAILURE() << stream << ": a line end without CR at byte " << i;
+        lines.push_back(text[i]);
+    }
+    return lines;
+}
+
+#else
+
+// Starts argv[0] (searched in PATH) in a child with its standard streams on
+// the files given and answers its exit status; 127 when it cannot be started.
+int start_and_wait(const std::vector<std::string>& argv, const run_options& options,
+                   const std::string& out_path, const std::string& err_path) {
+    std::vector<char*> pointers;
+    for (const std::string& word : argv) pointers.push_back(const_cast<char*>(word.c_str()));
+    pointers.push_back(nullptr);
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
+        const int in = open(null_device.c_str(), O_RDONLY);
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0) _exit(126);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (in_child) in_child();
-        execvp(argv[0], argv.data());
+        if (options.closed >= 0) close(options.closed);
+        if (options.in_child) options.in_child();
+        execvp(pointers[0], pointers.data());
         _exit(127);
     }
     int wait_status = 0;
     waitpid(pid, &wait_status, 0);
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+#endif
+
+}  // namespace
+
+bool under_wine() {
+#ifdef _WIN32
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+bool programs_run_emulated() {
+#ifdef ICON_TARGET_EMULATOR
+    return true;
+#else
+    return false;
+#endif
+}
+
+run_result run_program(const std::string& program, const std::vector<std::string>& args,
+                       const run_options& options) {
+    const scratch_dir capture;
+    const std::string out_path = options.out_file.empty() ? capture.file("stdout") : options.out_file;
+    const std::string err_path = options.err_file.empty() ? capture.file("stderr") : options.err_file;
+    // ICON_TEST_WRAPPER, when set, is a command (such as a valgrind call)
+    // that each program is run under.
+    std::vector<std::string> argv;
+    if (!options.host_tool) {
+        argv = words_of(std::getenv("ICON_TEST_WRAPPER"));
+#ifdef ICON_TARGET_EMULATOR
+        for (const std::string& word : words_of(ICON_TARGET_EMULATOR)) argv.push_back(word);
+#endif
+    }
+    argv.push_back(program);
+    argv.insert(argv.end(), args.begin(), args.end());
+#ifdef _WIN32
+    if (options.in_child) throw std::logic_error("in_child runs only on POSIX");
+#endif
     run_result result;
-    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    result.status = start_and_wait(argv, options, out_path, err_path);
     result.out = slurp(out_path);
     result.err = slurp(err_path);
+#ifdef _WIN32
+    if (!options.host_tool) {
+        result.out = text_mode_lines(result.out, "standard output");
+        result.err = text_mode_lines(result.err, "standard error");
+    }
+#endif
     return result;
 }
 
@@ -129,15 +322,23 @@ void expect_inspection(const std::string& program, const bytes& data, const std:
     const scratch_dir dir;
     const std::string path = dir.put("case.ico", data);
     const run_result r = run_program(program, {path});
-    EXPECT_EQ(r.out, path + "\n" + out);
-    EXPECT_EQ(r.err, err);
+    EXPECT_TRUE(same_text(r.out, path + "\n" + out));
+    EXPECT_TRUE(same_text(r.err, err));
     EXPECT_EQ(r.status, 0);
 }
 
 memory_stream::memory_stream(const bytes& data) : data_(data) {
+#ifdef _WIN32
+    // No memory streams on Windows: a temporary file, deleted when closed.
+    stream_ = std::tmpfile();
+    if (stream_ == nullptr || std::fwrite(data_.data(), 1, data_.size(), stream_) != data_.size() ||
+        std::fseek(stream_, 0, SEEK_SET) != 0)
+        throw std::runtime_error("no temporary file");
+#else
     // fmemopen wants a buffer of one byte or more; an empty stream is /dev/null.
     stream_ = data_.empty() ? std::fopen("/dev/null", "rb") : fmemopen(data_.data(), data_.size(), "rb");
     if (stream_ == nullptr) throw std::runtime_error("fmemopen failed");
+#endif
 }
 
 memory_stream::~memory_stream() { std::fclose(stream_); }
