@@ -26,6 +26,11 @@ if(ICON_HARDEN AND NOT ICON_SANITIZE AND NOT ICON_FUZZ)
       add_compile_options("$<${optimised}:${flag}>")
     endif()
   endforeach()
+  # Linking with the stack protector's flag brings in its runtime where the
+  # C library lacks it (MinGW-w64's libssp, which the fortified calls use too).
+  if(ICON_CXX_HAS_fstack_protector_strong)
+    add_link_options("$<${optimised}:-fstack-protector-strong>")
+  endif()
 
   # No build folder in the objects: source and build paths are rewritten to
   # relative ones (the build folder may lie inside the source folder, and the
