@@ -19,7 +19,13 @@ if(ICON_HARDEN AND NOT ICON_SANITIZE AND NOT ICON_FUZZ)
   # distributions do) would warn about the redefinition.
   add_compile_options("$<${optimised}:-U_FORTIFY_SOURCE>" "$<${optimised}:-D_FORTIFY_SOURCE=2>")
 
-  foreach(flag -fstack-protector-strong -fstack-clash-protection -fcf-protection)
+  # Stack clash protection is for ELF hosts: MinGW-w64's g++ 12 stops with an
+  # internal error when it meets it in functions with SEH unwind tables.
+  set(protections -fstack-protector-strong -fcf-protection)
+  if(NOT WIN32)
+    list(APPEND protections -fstack-clash-protection)
+  endif()
+  foreach(flag IN LISTS protections)
     string(MAKE_C_IDENTIFIER "ICON_CXX_HAS${flag}" var)
     check_cxx_compiler_flag(${flag} ${var})
     if(${var})
