@@ -54,7 +54,9 @@ if(ICON_HARDEN AND NOT ICON_SANITIZE AND NOT ICON_FUZZ)
   check_cxx_compiler_flag(-fPIE ICON_CXX_HAS_FPIE)
   check_linker_flag(CXX -pie ICON_LINKER_HAS_PIE)
   if(ICON_CXX_HAS_FPIE AND ICON_LINKER_HAS_PIE)
-    add_compile_options("$<${optimised}:-fPIE>")
+    # A loadable module (the tests' preloaded shim) keeps its -fPIC.
+    set(not_a_module "$<NOT:$<IN_LIST:$<TARGET_PROPERTY:TYPE>,SHARED_LIBRARY;MODULE_LIBRARY>>")
+    add_compile_options("$<$<AND:${optimised},${not_a_module}>:-fPIE>")
     add_link_options("$<$<AND:${optimised},$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>>:-pie>")
   endif()
 
