@@ -15,13 +15,7 @@ set(CMAKE_RC_COMPILER ${icon_triple}-windres)
 # search, which would find the host's strip.
 set(CMAKE_STRIP /usr/bin/${icon_triple}-strip)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${icon_triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+include(${CMAKE_CURRENT_LIST_DIR}/cross-static.cmake)
 
 # Programs built here run under Wine, in a prefix of their own in the build
 # folder, through a script that keeps one Wine session for the whole run.

@@ -10,13 +10,7 @@ set(icon_triple s390x-linux-gnu)
 set(CMAKE_C_COMPILER ${icon_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${icon_triple}-g++)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${icon_triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+include(${CMAKE_CURRENT_LIST_DIR}/cross-static.cmake)
 
 # Programs built here run under the user-mode emulator, named explicitly:
 # never through a binfmt_misc registration the machine may or may not have.
