@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -217,15 +216,8 @@ void check_output(const bytes& out, const expectation& want, const std::vector<c
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // A folder of its own in the temporary folder: a name already taken
-    // makes create_directory answer false, and the next one is tried.
-    const std::filesystem::path temporary = std::filesystem::temp_directory_path();
-    std::random_device random;
-    do {
-        std::string name = "bundler-fuzz-";  // appended to: g++ 12 warns of "..." + string (-Wrestrict)
-        name += std::to_string(random());
-        folder() = (temporary / name).string();
-    } while (!std::filesystem::create_directory(folder()));
+    folder() = icon_test::new_folder(std::filesystem::temp_directory_path().string(), "bundler-fuzz-");
+    if (folder().empty()) fuzz::fail("no scratch folder could be made");
     std::atexit(remove_folder);
     return 0;
 }

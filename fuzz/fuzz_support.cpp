@@ -9,6 +9,8 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "ico_builder.hpp"
+
 namespace fuzz {
 
 namespace {
@@ -57,19 +59,17 @@ std::string format(const char* pattern, ...) {
     return text;
 }
 
+std::FILE* open_bytes(bytes& data) {
+    std::FILE* stream = icon_test::open_bytes(data);
+    if (stream == nullptr) fail("no stream over the input");
+    return stream;
+}
+
 #ifdef _WIN32
 
 // Windows has no memory streams: temporary files, deleted when closed, stand
-// in for them, and standard output and error are captured by pointing
-// descriptors 1 and 2 at such files (stdout and stderr cannot be assigned).
-
-std::FILE* open_bytes(bytes& data) {
-    std::FILE* stream = std::tmpfile();
-    if (stream == nullptr || std::fwrite(data.data(), 1, data.size(), stream) != data.size() ||
-        std::fseek(stream, 0, SEEK_SET) != 0)
-        fail("tmpfile");
-    return stream;
-}
+// in for the sinks, and standard output and error are captured by pointing
+// descriptors 1 and 2 at them (stdout and stderr cannot be assigned).
 
 byte_sink::byte_sink() : stream_(std::tmpfile()) {
     if (stream_ == nullptr) fail("tmpfile");
@@ -120,14 +120,6 @@ std::string console_capture::err() {
 }
 
 #else
-
-std::FILE* open_bytes(bytes& data) {
-    static char nothing[1];  // an empty vector may have no storage at all
-    void* buffer = data.empty() ? static_cast<void*>(nothing) : data.data();
-    std::FILE* stream = fmemopen(buffer, data.size(), "rb");
-    if (stream == nullptr) fail("fmemopen");
-    return stream;
-}
 
 byte_sink::byte_sink() : stream_(open_memstream(&buffer_, &size_)) {
     if (stream_ == nullptr) fail("open_memstream");

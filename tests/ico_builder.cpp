@@ -1,5 +1,10 @@
 #include "ico_builder.hpp"
 
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
 namespace icon_test {
 
 void put_u16(bytes& out, std::uint16_t value) {
@@ -94,6 +99,39 @@ bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type) {
     }
     for (const bytes& image : images) out.insert(out.end(), image.begin(), image.end());
     return out;
+}
+
+std::FILE* open_bytes(bytes& data) {
+#ifdef _WIN32
+    std::FILE* stream = std::tmpfile();
+    if (stream != nullptr && (std::fwrite(data.data(), 1, data.size(), stream) != data.size() ||
+                              std::fseek(stream, 0, SEEK_SET) != 0)) {
+        std::fclose(stream);
+        return nullptr;
+    }
+    return stream;
+#else
+    // Not every C library makes a memory stream of no bytes: an empty
+    // stream is the null device.
+    if (data.empty()) return std::fopen("/dev/null", "rb");
+    return fmemopen(data.data(), data.size(), "rb");
+#endif
+}
+
+std::string new_folder(const std::string& parent, const std::string& prefix) {
+    // The clock as well: some C runtimes' random_device gives the same
+    // numbers in every process.
+    std::mt19937_64 names(
+        std::random_device{}() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char number[17];
+        std::snprintf(number, sizeof number, "%016llx", static_cast<unsigned long long>(names()));
+        const std::filesystem::path path = std::filesystem::path(parent) / (prefix + number);
+        std::error_code error;
+        if (std::filesystem::create_directory(path, error)) return path.string();
+    }
+    return {};
 }
 
 }  // namespace icon_test

@@ -1,11 +1,14 @@
 // Icon files built byte by byte from the ICO layout, for the tests and the
 // fuzz seeds, independently of the library under test: fields are laid out
 // here by hand, and the size a bitmap's header implies is reckoned here by
-// a reference of its own.
+// a reference of its own. Built bytes are read back through open_bytes, and
+// written into folders made by new_folder.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace icon_test {
@@ -43,5 +46,15 @@ bytes png_image(std::size_t size);
 // entry_at(i); its dwBytesInRes at + 8 and its dwImageOffset at + 12.
 bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type = 1);
 inline std::size_t entry_at(std::size_t i) { return 6 + 16 * i; }
+
+// A read-only stream over `data`, which must outlive it: a memory stream, or
+// on Windows, which has none, a temporary file holding a copy. Null when it
+// cannot be made.
+std::FILE* open_bytes(bytes& data);
+
+// A new folder in `parent`, named `prefix` and a random number, made by this
+// call: a name already taken is passed over, so processes that run side by
+// side never share one. Answers its path; empty when none could be made.
+std::string new_folder(const std::string& parent, const std::string& prefix);
 
 }  // namespace icon_test

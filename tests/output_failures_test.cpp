@@ -54,6 +54,8 @@ const std::string write_stdout = "## ERROR: can't write standard output\n";
 const std::string open_failed = "open failed: No such file or directory\n## ERROR: can't open input file\n";
 
 const std::vector<bytes> small = {png_image(100)};
+// Its first image alone is larger than the file-size limit.
+const std::vector<bytes> large = {png_image(300000), png_image(50)};
 
 // How a case's program starts.
 const run_options as_is{};
@@ -87,7 +89,6 @@ std::vector<output_case> output_cases() {
 // An output on the full device fails at the first flush, after the
 // directory placeholder; the close reports nothing more.
 std::vector<output_case> full_device_cases() {
-    const std::vector<bytes> large = {png_image(300000), png_image(50)};
     const std::vector<bytes> none_at_all;
     using enum file_check;
     return {
@@ -123,7 +124,6 @@ run_options in_child(void (*hook)()) { return {.in_child = hook}; }
 // output is flushed after the directory placeholder, after each image and
 // after the final directory.
 std::vector<output_case> posix_output_cases() {
-    const std::vector<bytes> large = {png_image(300000), png_image(50)};
     const std::vector<bytes> three = {png_image(40000), png_image(40000), png_image(40000)};
     using enum file_check;
     return {

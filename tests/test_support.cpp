@@ -15,12 +15,10 @@
 #endif
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -42,13 +40,13 @@ bytes bundle_of(const std::vector<placed>& images, std::size_t directory) {
     put_u16(out, 0);
     put_u16(out, 1);
     put_u16(out, static_cast<std::uint16_t>(directory));
-    std::size_t offset = 6 + 16 * directory;
+    std::size_t offset = entry_at(directory);
     for (const placed& p : images) {
         out.insert(out.end(), p.entry.begin(), p.entry.begin() + 12);
         put_u32(out, static_cast<std::uint32_t>(offset));
         offset += p.image.size();
     }
-    out.resize(6 + 16 * directory, 0);
+    out.resize(entry_at(directory), 0);
     for (const placed& p : images) out.insert(out.end(), p.image.begin(), p.image.end());
     return out;
 }
@@ -67,22 +65,8 @@ void write_file(const std::string& path, const std::string& text) {
     write_file(path, bytes(text.begin(), text.end()));
 }
 
-scratch_dir::scratch_dir() {
-    // A name no other test process takes: creating the folder fails for a
-    // name in use, and the next one is tried.
-    std::mt19937_64 names(
-        std::random_device{}() ^
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, "icon-test-%016llx", static_cast<unsigned long long>(names()));
-        const std::string path = ::testing::TempDir() + name;
-        if (std::filesystem::create_directory(path)) {
-            path_ = path;
-            return;
-        }
-    }
-    throw std::runtime_error("no scratch folder could be made");
+scratch_dir::scratch_dir() : path_(new_folder(::testing::TempDir(), "icon-test-")) {
+    if (path_.empty()) throw std::runtime_error("no scratch folder could be made");
 }
 
 scratch_dir::~scratch_dir() {
@@ -327,18 +311,8 @@ void expect_inspection(const std::string& program, const bytes& data, const std:
     EXPECT_EQ(r.status, 0);
 }
 
-memory_stream::memory_stream(const bytes& data) : data_(data) {
-#ifdef _WIN32
-    // No memory streams on Windows: a temporary file, deleted when closed.
-    stream_ = std::tmpfile();
-    if (stream_ == nullptr || std::fwrite(data_.data(), 1, data_.size(), stream_) != data_.size() ||
-        std::fseek(stream_, 0, SEEK_SET) != 0)
-        throw std::runtime_error("no temporary file");
-#else
-    // fmemopen wants a buffer of one byte or more; an empty stream is /dev/null.
-    stream_ = data_.empty() ? std::fopen("/dev/null", "rb") : fmemopen(data_.data(), data_.size(), "rb");
-    if (stream_ == nullptr) throw std::runtime_error("fmemopen failed");
-#endif
+memory_stream::memory_stream(const bytes& data) : data_(data), stream_(open_bytes(data_)) {
+    if (stream_ == nullptr) throw std::runtime_error("no stream over the bytes");
 }
 
 memory_stream::~memory_stream() { std::fclose(stream_); }
