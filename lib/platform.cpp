@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #else
 #include <fcntl.h>
@@ -99,13 +100,32 @@ bool final_path_of(HANDLE handle, std::wstring& path) {
     return true;
 }
 
+// The 128-bit file id, where the file index is refused. Wine gives it for a
+// handle that a POSIX shell's redirection made, but with a volume of 0; a
+// volume that cannot be told then does not keep two equal ids apart, so
+// that a doubt refuses a run rather than lets it overwrite a file.
+file_match compare_file_ids(HANDLE a, HANDLE b) {
+    FILE_ID_INFO ia;
+    FILE_ID_INFO ib;
+    if (GetFileInformationByHandleEx(a, FileIdInfo, &ia, sizeof ia) == 0 ||
+        GetFileInformationByHandleEx(b, FileIdInfo, &ib, sizeof ib) == 0)
+        return file_match::unknown;
+    if (std::memcmp(ia.FileId.Identifier, ib.FileId.Identifier, sizeof ia.FileId.Identifier) != 0)
+        return file_match::different;
+    const bool volumes_agree = ia.VolumeSerialNumber == ib.VolumeSerialNumber || ia.VolumeSerialNumber == 0 ||
+                               ib.VolumeSerialNumber == 0;
+    return volumes_agree ? file_match::same : file_match::different;
+}
+
 // An inherited handle may refuse its file index (Wine's do, for a program
-// started from a POSIX shell with a redirection); its final path may still
-// be known. When neither is, nothing can be said.
+// started from a POSIX shell with a redirection); its file id or its final
+// path may still be known. When none is, nothing can be said.
 file_match compare_handles(HANDLE a, HANDLE b) {
     file_identity ia;
     file_identity ib;
     if (index_of(a, ia) && index_of(b, ib)) return ia == ib ? file_match::same : file_match::different;
+    const file_match by_id = compare_file_ids(a, b);
+    if (by_id != file_match::unknown) return by_id;
     std::wstring na;
     std::wstring nb;
     if (final_path_of(a, na) && final_path_of(b, nb))
