@@ -46,8 +46,8 @@ struct output_case {
     std::string err;
     int status;
     file_check file;
-    // What out.ico holds before the run, when it is there already; a
-    // standard stream that goes to it finds this text ahead of its own.
+    // What out.ico holds before the run, when it is there already: one
+    // line, which a standard stream that goes to it finds ahead of its own.
     std::string before = {};
     // Not under a wrapper or an emulator, which open files of their own.
     bool unwrapped_only = false;
@@ -205,7 +205,12 @@ void check_outputs(const std::vector<output_case>& cases) {
         if (c.unwrapped_only && (wrapped || programs_run_emulated())) continue;
         const scratch_dir dir;
         const bytes input = icon_file(c.images);
-        if (!c.before.empty()) write_file(dir.file("out.ico"), c.before);
+        if (!c.before.empty()) {
+            // Written as the programs' text is: with CR LF on Windows.
+            std::string text = c.before;
+            if (on_windows) text.insert(text.size() - 1, "\r");
+            write_file(dir.file("out.ico"), text);
+        }
         std::vector<std::string> inputs = {dir.put("in.ico", input)};
         if (c.missing_input) inputs.push_back(dir.file("missing.ico"));
         const std::string output = *c.output == '\0' ? dir.file("out.ico") : c.output;
