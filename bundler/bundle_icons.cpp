@@ -74,7 +74,8 @@ class acceptance_digest {
         add16(entry.wBitCount);
         add32(static_cast<std::uint32_t>(entry.dwBytesInRes));
         add32(static_cast<std::uint32_t>(entry.dwImageOffset));
-        for (const std::int32_t field : {header.biSize, header.biWidth, header.biHeight}) add32(as_u32(field));
+        for (const std::int32_t field : {header.biSize, header.biWidth, header.biHeight})
+            add32(as_u32(field));
         add16(header.biPlanes);
         add16(header.biBitCount);
         for (const std::int32_t field : {header.biCompression, header.biSizeImage, header.biXPelsPerMeter,

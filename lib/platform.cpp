@@ -71,8 +71,8 @@ HANDLE stream_handle(std::FILE* stream) {
 // A handle that only asks about the file at `path`: it reads and writes
 // nothing, and a folder opens too.
 HANDLE open_for_identity(const char* path) {
-    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 // Consoles, the null device and pipes are never one stored file with
@@ -129,8 +129,9 @@ file_match compare_handles(HANDLE a, HANDLE b) {
     std::wstring na;
     std::wstring nb;
     if (final_path_of(a, na) && final_path_of(b, nb))
-        return CompareStringOrdinal(na.c_str(), -1, nb.c_str(), -1, TRUE) == CSTR_EQUAL ? file_match::same
-                                                                                       : file_match::different;
+        return CompareStringOrdinal(na.c_str(), -1, nb.c_str(), -1, TRUE) == CSTR_EQUAL
+                   ? file_match::same
+                   : file_match::different;
     return file_match::unknown;
 }
 

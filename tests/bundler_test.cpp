@@ -305,8 +305,9 @@ TEST(Bundler, OutputThatNamesAnInput) {
             EXPECT_EQ(read_file(out), earlier);
             continue;
         }
-        EXPECT_EQ(r.out, in + "\n#   0: PNG (Vista) icon\n" + missing + "\n" + in + "\n#   0: PNG (Vista) icon\n" + in +
-                             "\n" + missing + "\n" + in + "\nBundled 2 icons from 3 input files.\n\n");
+        EXPECT_EQ(r.out, in + "\n#   0: PNG (Vista) icon\n" + missing + "\n" + in +
+                             "\n#   0: PNG (Vista) icon\n" + in + "\n" + missing + "\n" + in +
+                             "\nBundled 2 icons from 3 input files.\n\n");
         const std::string open_failed =
             "open failed: No such file or directory\n## ERROR: can't open input file\n";
         EXPECT_EQ(r.err, open_failed + open_failed);
@@ -350,8 +351,10 @@ TEST(Bundler, InputsThatChangeBetweenThePasses) {
         {"cut", a_cut, {image_of(b, 0)}, true},
         {"gone", std::nullopt, {image_of(b, 0)}, true},
         {"replaced", a_replaced, {image_of(a_replaced, 0), image_of(a_replaced, 1), image_of(b, 0)}, true},
-        {"same directory, other image header", a_reheadered,
-         {image_of(a_reheadered, 0), image_of(a_reheadered, 1), image_of(b, 0)}, true},
+        {"same directory, other image header",
+         a_reheadered,
+         {image_of(a_reheadered, 0), image_of(a_reheadered, 1), image_of(b, 0)},
+         true},
         {"grown", a_grown, {image_of(a_grown, 0), image_of(a_grown, 1), image_of(a_grown, 2)}, true},
     };
     for (const row& r : rows) {
@@ -419,9 +422,9 @@ TEST(Bundler, SizesOutOfRangeAreRefused) {
 TEST(Bundler, LargeClaimsCostWhatTheInputHolds) {
     struct row {
         const char* name;
-        std::uint64_t length;   // of the input file, at least its icon's bytes
-        std::uint32_t claim;    // the PNG image's dwBytesInRes
-        bool unmeasured;        // its length cannot be measured
+        std::uint64_t length;  // of the input file, at least its icon's bytes
+        std::uint32_t claim;   // the PNG image's dwBytesInRes
+        bool unmeasured;       // its length cannot be measured
         std::string err;
         int status;
     };
@@ -443,11 +446,13 @@ TEST(Bundler, LargeClaimsCostWhatTheInputHolds) {
 #endif
         }
         const scratch_dir dir;
-        const std::string in = dir.put("in.ico", patched(icon_file({png_image(40)}), entry_at(0) + 8, r.claim));
+        const std::string in =
+            dir.put("in.ico", patched(icon_file({png_image(40)}), entry_at(0) + 8, r.claim));
         std::filesystem::resize_file(in, r.length);
         if (r.unmeasured) write_file(in + ".unmeasured", "");
         const run_result result = run_program(bundler, {"-o", null_device, in}, {.in_child = start});
-        EXPECT_EQ(result.out, in + "\n#   0: PNG (Vista) icon\n" + in + "\nBundled 1 icons from 1 input files.\n\n");
+        EXPECT_EQ(result.out,
+                  in + "\n#   0: PNG (Vista) icon\n" + in + "\nBundled 1 icons from 1 input files.\n\n");
         EXPECT_EQ(result.err, r.err);
         EXPECT_EQ(result.status, r.status);
     }

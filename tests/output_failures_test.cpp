@@ -85,9 +85,10 @@ std::vector<output_case> output_cases() {
         // A log that a standard stream appends to (`>> build.log`) is
         // refused before the output is opened, and so is not emptied.
         {"output is the log standard output appends to", bundler, small, "", stdout_appends_to("out.ico"),
-         false, 0, false, false, "## ERROR: output file is also standard output\n", 1, none, "earlier lines\n"},
-        {"output is the log standard error appends to", bundler, small, "", stderr_appends_to("out.ico"), false,
-         0, false, true, "earlier lines\n## ERROR: output file is also standard error\n", 1, none,
+         false, 0, false, false, "## ERROR: output file is also standard output\n", 1, none,
+         "earlier lines\n"},
+        {"output is the log standard error appends to", bundler, small, "", stderr_appends_to("out.ico"),
+         false, 0, false, true, "earlier lines\n## ERROR: output file is also standard error\n", 1, none,
          "earlier lines\n"},
         // A closed stream is as good as the null device: no file the program
         // opens takes its place.
@@ -165,8 +166,20 @@ std::vector<output_case> posix_output_cases() {
          false, false, write_stdout, 1, none},
         // Running out of descriptors says nothing about the inputs: the
         // empty icon is written, but the run fails.
-        {"no descriptor left for an input", bundler, {}, "", in_child(limit_descriptors), false, 2, true, true,
-         too_many + too_many, 1, whole, "", true},
+        {"no descriptor left for an input",
+         bundler,
+         {},
+         "",
+         in_child(limit_descriptors),
+         false,
+         2,
+         true,
+         true,
+         too_many + too_many,
+         1,
+         whole,
+         "",
+         true},
         // Bundle and listing in one file would overwrite each other.
         {"output is standard output", bundler, small, "/dev/stdout", as_is, false, 0, false, false,
          "## ERROR: output file is also standard output\n", 1, none},

@@ -164,8 +164,12 @@ enum class opening { read, write, append };
 
 HANDLE inheritable(const std::string& path, opening how) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const DWORD access = how == opening::read ? GENERIC_READ : how == opening::write ? GENERIC_WRITE : FILE_APPEND_DATA;
-    const DWORD disposition = how == opening::read ? OPEN_EXISTING : how == opening::write ? CREATE_ALWAYS : OPEN_ALWAYS;
+    const DWORD access = how == opening::read    ? GENERIC_READ
+                         : how == opening::write ? GENERIC_WRITE
+                                                 : FILE_APPEND_DATA;
+    const DWORD disposition = how == opening::read    ? OPEN_EXISTING
+                              : how == opening::write ? CREATE_ALWAYS
+                                                      : OPEN_ALWAYS;
     return CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                        &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
