@@ -61,8 +61,8 @@ bool passes_acceptance_test(const ICONDIRENTRY& entry, const BITMAPINFOHEADER& h
 
 // A running FNV-1a hash of what a pass accepted: each image's input
 // position, its index in that input, its 16 entry bytes and the 40 bytes
-// read as its header. The copy pass
-// arrives at the scan pass's value unless an input changed in between.
+// read as its header. The copy pass arrives at the scan pass's value unless
+// an input changed in between.
 class acceptance_digest {
    public:
     void add(int position, std::int32_t index, const ICONDIRENTRY& entry, const BITMAPINFOHEADER& header) {
