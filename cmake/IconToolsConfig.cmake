@@ -3,13 +3,13 @@
 #   find_package(IconTools 1.0 REQUIRED)
 #   icon_tools_bundle(OUTPUT app.ico INPUTS icons/16.ico icons/32.ico)
 #
-# gives the programs as imported executables, IconTools::icon-bundler and
-# IconTools::icon-inspector, and icon_tools_bundle(), which adds a build rule
-# that bundles icon files with icon-bundler.
+# gives the programs as imported executables, IconTools::icon-bundler,
+# IconTools::icon-inspector and IconTools::icon-lint, and icon_tools_bundle(),
+# which adds a build rule that bundles icon files with icon-bundler.
 
 include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
 
-# icon_tools_bundle(OUTPUT <file> INPUTS <file>... [TARGET <name>])
+# icon_tools_bundle(OUTPUT <file> INPUTS <file>... [TARGET <name>] [LINT])
 #
 # Bundles every acceptable image of the INPUTS, in their order, into OUTPUT.
 # A relative OUTPUT lies in the current build folder, relative INPUTS in the
@@ -18,8 +18,10 @@ include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
 # again whenever an input or the bundler changes. When the bundler fails
 # (it cannot write the bundle), the build fails and no bundle is left behind:
 # the bundler writes <OUTPUT>.part, which becomes OUTPUT only on success.
+# With LINT, icon-lint checks <OUTPUT>.part first: any error among its
+# findings (exit status 1) fails the build, and OUTPUT is not made.
 function(icon_tools_bundle)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;TARGET" "INPUTS")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "LINT" "OUTPUT;TARGET" "INPUTS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "icon_tools_bundle: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -45,14 +47,23 @@ function(icon_tools_bundle)
     string(MAKE_C_IDENTIFIER "icon_bundle_${name}" target)
   endif()
 
+  # LINT: the bundle is checked before it takes its name.
+  set(lint_command "")
+  set(lint_depends "")
+  if(arg_LINT)
+    set(lint_command COMMAND IconTools::icon-lint "${output}.part")
+    set(lint_depends "$<TARGET_FILE:IconTools::icon-lint>")
+  endif()
+
   cmake_path(GET output PARENT_PATH output_dir)
   file(MAKE_DIRECTORY "${output_dir}")
   list(LENGTH inputs count)
   add_custom_command(
     OUTPUT "${output}"
     COMMAND IconTools::icon-bundler -o "${output}.part" ${inputs}
+    ${lint_command}
     COMMAND "${CMAKE_COMMAND}" -E rename "${output}.part" "${output}"
-    DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-bundler>"
+    DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-bundler>" ${lint_depends}
     COMMENT "Bundling ${count} icon files into ${arg_OUTPUT}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")

@@ -159,9 +159,10 @@ std::string json_string(const std::string& text) {
             out += '\\';
             out += static_cast<char>(c);
         } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", unsigned{c});
-            out += escape;
+            static constexpr char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0xFu];
         } else {
             out.append(text, i, length);
         }
