@@ -63,7 +63,7 @@ std::string json_lines(const std::string& path, const file_report& report) {
     const std::string quoted_path = json_string(path);
     for (const finding& f : report.findings) {
         const image_record* image = f.image >= 0 && static_cast<std::size_t>(f.image) < report.images.size()
-                                        ? &report.images[f.image]
+                                        ? &report.images[static_cast<std::size_t>(f.image)]
                                         : nullptr;
         const bool examined = image != nullptr && image->facts.kind != image_kind::unknown;
         out += "{\"path\":";
