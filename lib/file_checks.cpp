@@ -68,10 +68,11 @@ void check_placement(const file_report& report, std::int64_t file_size, std::int
                 say("the image starts at byte %lld, past the end of the %lld-byte file",
                     static_cast<long long>(at), static_cast<long long>(file_size)));
         } else if (at + length > file_size) {
+            const std::int64_t beyond = at + length - file_size;
             add(out, index, icon_dir_entry_offset(index) + 8, severity::error, "image-past-end",
                 say("the image's %lld bytes from byte %lld run %lld bytes past the end of the file",
                     static_cast<long long>(length), static_cast<long long>(at),
-                    static_cast<long long>(at + length - file_size)));
+                    static_cast<long long>(beyond)));
         }
     }
 }
@@ -89,10 +90,12 @@ void check_overlaps(const file_report& report, const std::vector<std::int32_t>& 
         const std::int64_t end = start + image_length(entry);
         if (end == start) continue;
         if (owner >= 0 && start < reach) {
+            const std::int64_t last = end - 1;
+            const std::int64_t reached = reach - 1;
             add(out, index, start, severity::warning, "image-overlap",
                 say("the image's bytes %lld to %lld overlap image %ld's, which run to %lld",
-                    static_cast<long long>(start), static_cast<long long>(end - 1), static_cast<long>(owner),
-                    static_cast<long long>(reach - 1)));
+                    static_cast<long long>(start), static_cast<long long>(last), static_cast<long>(owner),
+                    static_cast<long long>(reached)));
         }
         if (end > reach) {
             reach = end;

@@ -216,10 +216,11 @@ void examine_bitmap(const BITMAPINFOHEADER& header, std::int32_t index, std::int
         facts.color_count = colours >= 256 ? 0 : static_cast<std::uint8_t>(colours);
     }
     facts.size = expected_image_size(header);
+    const std::int64_t end = offset + limit;
     if (facts.size >= BITMAPINFOHEADER_SIZE && facts.size > limit) {
-        add(out, index, offset + limit, severity::error, "image-truncated",
+        add(out, index, end, severity::error, "image-truncated",
             say("the file ends at byte %lld, %lld bytes into a bitmap of %lld bytes",
-                static_cast<long long>(offset + limit), static_cast<long long>(limit),
+                static_cast<long long>(end), static_cast<long long>(limit),
                 static_cast<long long>(facts.size)));
     }
 }
@@ -276,9 +277,10 @@ image_facts examine_image(std::FILE* stream, std::int32_t index, std::int64_t of
     if (limit < BITMAPINFOHEADER_SIZE ||
         stream_seek(stream, SEEK_FROM_START, static_cast<std::int32_t>(offset)) != IO_OK ||
         read_bitmap_info_header(stream, header) != IO_OK) {
-        add(out, index, offset + limit, severity::error, "image-truncated",
+        const std::int64_t end = offset + limit;
+        add(out, index, end, severity::error, "image-truncated",
             say("the file ends at byte %lld, before the end of the image's 40-byte header",
-                static_cast<long long>(offset + limit)));
+                static_cast<long long>(end)));
         return facts;
     }
     examine_bitmap(header, index, offset, limit, facts, out);

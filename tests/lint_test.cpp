@@ -23,7 +23,7 @@ namespace {
 const std::string lint = ICON_LINT;
 
 // "id:severity" of every finding, file-wide ones first, then by image.
-std::vector<std::string> findings_of(bytes data, const lint_options& options = {}) {
+std::vector<std::string> findings_of(const bytes& data, const lint_options& options = {}) {
     const memory_stream stream(data);
     file_report report;
     EXPECT_TRUE(lint_stream(stream.get(), options, report));
@@ -172,7 +172,7 @@ TEST(Lint, ManyOverlappingImages) {
             put_u32(file, offset);
         }
         file.insert(file.end(), image.begin(), image.end());
-        file.resize(start + 2 * 65535, 0);
+        file.resize(start + std::size_t{2} * 65535, 0);
         std::size_t overlaps = 0;
         for (const std::string& id : findings_of(file)) overlaps += id == "image-overlap:warning" ? 1 : 0;
         EXPECT_EQ(overlaps, 65534u) << (staggered ? "staggered" : "shared");
