@@ -210,7 +210,9 @@ bool lint_stream(std::FILE* stream, const lint_options& options, file_report& re
             // The shared image's own findings were given once, for the first entry.
             image.facts = report.images[last_index].facts;
         } else {
-            image.facts = examine_image(stream, index, at, file_size - at, image.entry.dwBytesInRes, out);
+            // An image past the end has 0 bytes in the file, not an unknown number.
+            const std::int64_t available = std::max<std::int64_t>(0, file_size - at);
+            image.facts = examine_image(stream, index, at, available, image.entry.dwBytesInRes, out);
             last_offset = at;
             last_index = static_cast<std::size_t>(index);
         }
