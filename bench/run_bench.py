@@ -437,7 +437,7 @@ def write_huge_icon(path):
     ihdr = png_chunk(b"IHDR", struct.pack(">IIBBBBB", 16, 16, 8, 6, 0, 0, 0))
     iend = png_chunk(b"IEND", b"")
     size = 8 + len(ihdr) + 12 + HUGE_IMAGE + len(iend)
-    piece = pool_bytes(1 << 20, 7)
+    piece = pool_bytes(1 << 19, 7)
     with open(path, "wb") as f:
         f.write(struct.pack("<HHHBBBBHHii", 0, 1, 1, 16, 16, 0, 0, 1, 32, size, 22))
         f.write(b"\x89PNG\r\n\x1a\n" + ihdr + struct.pack(">I", HUGE_IMAGE) + b"IDAT")
