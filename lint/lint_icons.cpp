@@ -13,8 +13,8 @@ namespace {
 
 const char* const USAGE =
     "Usage: icon-lint [--format=text|json] [--require-sizes=N,...] FILE...\n"
-    "Check icon (.ico) and cursor (.cur) files for what keeps Windows, the browsers\n"
-    "and the desktop toolkits from showing them as intended.\n"
+    "Check icon (.ico) and cursor (.cur) files for what keeps Windows and the\n"
+    "browsers from showing them as intended.\n"
     "\n"
     "  --format=text        findings as 'FILE: image N: error: MESSAGE [check]' (default)\n"
     "  --format=json        findings as one JSON object a line\n"

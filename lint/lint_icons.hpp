@@ -1,5 +1,5 @@
-// icon-lint: checks icon files for what keeps Windows, the browsers and the
-// desktop toolkits from showing them as intended, and reports each finding
+// icon-lint: checks icon files for what keeps Windows and the browsers from
+// showing them as intended, and reports each finding
 // one a line, as text in the form compilers use or as JSON objects.
 #pragma once
 
