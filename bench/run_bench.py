@@ -33,7 +33,12 @@ cat and icon-bundler on the same files.
 The bundler's peak resident memory (/usr/bin/time -f %M) is compared with the
 largest image plus 4 MiB.
 
-Usage: run_bench.py --bundler PATH --inspector PATH [--reps N]
+With --lint, icon-lint is timed over small/ against icon-inspector over the
+same files in the same run (target: 1.5 times), its findings over both
+corpora are counted by check, and its peak resident memory on a file with a
+200 MB PNG image is compared with a plain run on one small file plus 4 MiB.
+
+Usage: run_bench.py --bundler PATH --inspector PATH [--lint PATH] [--reps N]
                     [--peer-reps N] [--no-floor] [--no-peers] [--keep]
 Exit status 1 when an output differs from the recorded one, else 0.
 """
@@ -422,6 +427,63 @@ def peer_runs(bundler, icotool, files):
 # ---------------------------------------------------------------- report
 
 
+LINT_TARGET = 1.5
+HUGE_IMAGE = 200 * 1000 * 1000
+
+
+def write_huge_icon(path):
+    """An icon file of one 16 x 16 PNG entry whose IDAT holds HUGE_IMAGE
+    bytes, written and checksummed in pieces."""
+    ihdr = png_chunk(b"IHDR", struct.pack(">IIBBBBB", 16, 16, 8, 6, 0, 0, 0))
+    iend = png_chunk(b"IEND", b"")
+    size = 8 + len(ihdr) + 12 + HUGE_IMAGE + len(iend)
+    piece = pool_bytes(1 << 19, 7)
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHHBBBBHHii", 0, 1, 1, 16, 16, 0, 0, 1, 32, size, 22))
+        f.write(b"\x89PNG\r\n\x1a\n" + ihdr + struct.pack(">I", HUGE_IMAGE) + b"IDAT")
+        crc = zlib.crc32(b"IDAT")
+        left = HUGE_IMAGE
+        while left:
+            chunk = piece[:min(left, len(piece))]
+            f.write(chunk)
+            crc = zlib.crc32(chunk, crc)
+            left -= len(chunk)
+        f.write(struct.pack(">I", crc & 0xFFFFFFFF) + iend)
+
+
+def lint_rows(lint, inspector, root, large, small, reps):
+    """icon-lint against icon-inspector, its findings on the corpora and its
+    peak memory on a huge image; answers whether the targets are met."""
+    met = True
+    for label, files in (("large", large), ("small", small)):
+        done = subprocess.run([lint] + files, cwd=root, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        checks = {}
+        for line in done.stdout.decode().splitlines():
+            check = line.rsplit("[", 1)[-1].rstrip("]")
+            checks[check] = checks.get(check, 0) + 1
+        print("lint   %-16s exit %d, findings: %s" % (label, done.returncode, ", ".join(
+            "%s %d" % item for item in sorted(checks.items())) or "none"))
+    t = alternate({"lint": Run([[lint] + small]), "inspector": Run([[inspector] + small])}, root, reps)
+    ratio = t["lint"][0] / t["inspector"][0]
+    ok = ratio <= LINT_TARGET
+    met = met and ok
+    print("  %-16s %7.1f ms  %-10s %7.1f ms  ratio %.2f (target <= %.2f) %s"
+          % ("lint small", t["lint"][0] * 1e3, "inspector", t["inspector"][0] * 1e3, ratio, LINT_TARGET,
+             "met" if ok else "NOT MET"))
+    huge = os.path.join(root, "huge.ico")
+    write_huge_icon(huge)
+    try:
+        plain = min(peak_rss_kib([lint, small[0]], root) for _ in range(3))
+        rss = max(peak_rss_kib([lint, huge], root) for _ in range(3))
+    finally:
+        remove(huge)
+    ok = rss <= plain + 4096
+    met = met and ok
+    print("  lint peak RSS %d KiB on a %d MB image (plain run %d KiB + 4 MiB) %s"
+          % (rss, HUGE_IMAGE // 1000000, plain, "met" if ok else "NOT MET"))
+    return met
+
+
 def machine():
     model = "unknown CPU"
     try:
@@ -439,6 +501,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--bundler", required=True)
     parser.add_argument("--inspector", required=True)
+    parser.add_argument("--lint", help="icon-lint, timed against icon-inspector")
     parser.add_argument("--reps", type=int, default=9, help="timed repetitions (default 9)")
     parser.add_argument("--peer-reps", type=int, default=3, help="repetitions of the peers (default 3)")
     parser.add_argument("--no-floor", action="store_true", help="do not replay the system calls")
@@ -521,6 +584,9 @@ def main():
         met = met and ok
         print("  bundler peak RSS %d KiB (largest image %d B + 4 MiB = %.0f KiB) %s"
               % (rss, largest, limit, "met" if ok else "NOT MET"))
+
+        if args.lint:
+            met = lint_rows(os.path.abspath(args.lint), inspector, root, large, small, args.reps) and met
 
         if not args.no_peers:
             print("\npeers merging the same files, median of %d alternating runs, ratio to cat"

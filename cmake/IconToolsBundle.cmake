@@ -2,12 +2,14 @@
 # and renames that over OUTPUT only when the bundle can be trusted.
 #
 #   cmake -DBUNDLER=<icon-bundler> -DOUTPUT=<file> [-DALLOW_SKIPPED=ON]
-#         -P IconToolsBundle.cmake <input>...
+#         [-DLINTER=<icon-lint>] -P IconToolsBundle.cmake <input>...
 #
 # The bundler exits with 0 when single inputs or images were skipped; a build
 # rule that drops images is rarely what its author wants, so any line on its
 # standard error fails the step unless ALLOW_SKIPPED is on. On failure the
-# previous OUTPUT, if any, stays as it was.
+# previous OUTPUT, if any, stays as it was. With LINTER, icon-lint checks the
+# bundle before it takes its name, and any error among its findings fails
+# the step too.
 
 # The inputs are the arguments behind this script's path.
 set(inputs "")
@@ -32,5 +34,16 @@ if(NOT status EQUAL 0 OR (problems AND NOT ALLOW_SKIPPED))
     message(FATAL_ERROR "icon-bundler skipped inputs or images of ${OUTPUT} (ALLOW_SKIPPED takes such a bundle)")
   endif()
   message(FATAL_ERROR "icon-bundler could not make ${OUTPUT} (status ${status})")
+endif()
+if(LINTER)
+  execute_process(COMMAND "${LINTER}" "${OUTPUT}.part" RESULT_VARIABLE status OUTPUT_VARIABLE findings
+                  ERROR_VARIABLE findings)
+  if(findings)
+    message(NOTICE "${findings}")
+  endif()
+  if(NOT status EQUAL 0)
+    file(REMOVE "${OUTPUT}.part")
+    message(FATAL_ERROR "icon-lint found errors in ${OUTPUT} (status ${status})")
+  endif()
 endif()
 file(RENAME "${OUTPUT}.part" "${OUTPUT}")

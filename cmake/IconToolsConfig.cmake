@@ -3,13 +3,13 @@
 #   find_package(IconTools 1.0 REQUIRED)
 #   icon_tools_bundle(OUTPUT app.ico INPUTS icons/16.ico icons/32.ico)
 #
-# gives the programs as imported executables, IconTools::icon-bundler and
-# IconTools::icon-inspector, and icon_tools_bundle(), which adds a build rule
-# that bundles icon files with icon-bundler.
+# gives the programs as imported executables, IconTools::icon-bundler,
+# IconTools::icon-inspector and IconTools::icon-lint, and icon_tools_bundle(),
+# which adds a build rule that bundles icon files with icon-bundler.
 
 include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
 
-# icon_tools_bundle(OUTPUT <file> INPUTS <file>... [TARGET <name>] [ALLOW_SKIPPED])
+# icon_tools_bundle(OUTPUT <file> INPUTS <file>... [TARGET <name>] [ALLOW_SKIPPED] [LINT])
 #
 # Bundles every acceptable image of the INPUTS, in their order, into OUTPUT.
 # A relative OUTPUT lies in the current build folder, relative INPUTS in the
@@ -19,9 +19,10 @@ include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
 # reports any problem (a skipped input or image included, unless
 # ALLOW_SKIPPED is given), the build fails and the previous bundle, if any,
 # stays in place: the bundler writes <OUTPUT>.part, which becomes OUTPUT only
-# on success.
+# on success. With LINT, icon-lint checks <OUTPUT>.part first: any error
+# among its findings (exit status 1) fails the build in the same way.
 function(icon_tools_bundle)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "ALLOW_SKIPPED" "OUTPUT;TARGET" "INPUTS")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "ALLOW_SKIPPED;LINT" "OUTPUT;TARGET" "INPUTS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "icon_tools_bundle: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -48,14 +49,21 @@ function(icon_tools_bundle)
   endif()
 
   set(step "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/IconToolsBundle.cmake")
+  # LINT: the bundle is checked before it takes its name.
+  set(lint "")
+  set(lint_depends "")
+  if(arg_LINT)
+    set(lint "-DLINTER=$<TARGET_FILE:IconTools::icon-lint>")
+    set(lint_depends "$<TARGET_FILE:IconTools::icon-lint>")
+  endif()
   cmake_path(GET output PARENT_PATH output_dir)
   file(MAKE_DIRECTORY "${output_dir}")
   list(LENGTH inputs count)
   add_custom_command(
     OUTPUT "${output}"
     COMMAND "${CMAKE_COMMAND}" "-DBUNDLER=$<TARGET_FILE:IconTools::icon-bundler>" "-DOUTPUT=${output}"
-            "-DALLOW_SKIPPED=${arg_ALLOW_SKIPPED}" -P "${step}" ${inputs}
-    DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-bundler>" "${step}"
+            "-DALLOW_SKIPPED=${arg_ALLOW_SKIPPED}" ${lint} -P "${step}" ${inputs}
+    DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-bundler>" "${step}" ${lint_depends}
     COMMENT "Bundling ${count} icon files into ${arg_OUTPUT}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")

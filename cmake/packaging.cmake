@@ -64,9 +64,10 @@ if(NOT WIN32)
 endif()
 
 # The CMake package: find_package(IconTools) in another project gives the
-# programs as IconTools::icon-bundler and IconTools::icon-inspector, and
-# icon_tools_bundle(). The programs run on the machine that builds, so the
-# version file does not ask for the consumer's pointer size.
+# programs as IconTools::icon-bundler, IconTools::icon-inspector and
+# IconTools::icon-lint, and icon_tools_bundle(). The programs run on the
+# machine that builds, so the version file does not ask for the consumer's
+# pointer size.
 install(EXPORT IconToolsTargets NAMESPACE IconTools:: DESTINATION ${ICON_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
@@ -77,12 +78,14 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/IconToolsConfig.cmake ${CMAKE_CURRENT_LI
 # Packages: `cpack` in a build folder makes a .deb and a .tar.gz.
 set(CPACK_PACKAGE_NAME icon-tools)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "inspect and merge Windows icon (.ico) files")
-set(CPACK_PACKAGE_DESCRIPTION "Two console programs for ICO icon files.
+set(CPACK_PACKAGE_DESCRIPTION "Console programs for ICO icon files.
 icon-inspector lists what the directory and the image headers of icon
 files say, and reports bitmap images whose stored size differs from what
 their header implies.
 icon-bundler merges every acceptable image of several icon files into one
-new icon file with a fresh directory.")
+new icon file with a fresh directory.
+icon-lint checks icon and cursor files for what keeps Windows and the
+browsers from showing every image as intended.")
 set(CPACK_PACKAGE_CONTACT "${ICON_CONTACT}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB TGZ)

@@ -1,8 +1,9 @@
-# Bundles the example icons into one file and inspects the result, printing
+# Bundles the example icons into one file, inspects the result and lints the
+# examples and the bundle, printing
 # each command as run from a scratch folder that holds copies of the
 # examples, then its standard output, its standard error and its exit status.
 #
-#   cmake -DBUNDLER=<icon-bundler> -DINSPECTOR=<icon-inspector>
+#   cmake -DBUNDLER=<icon-bundler> -DINSPECTOR=<icon-inspector> -DLINT=<icon-lint>
 #         -DEXAMPLES=<this folder> -DWORK_DIR=<scratch folder>
 #         [-DEXPECTED=<transcript file>] [-DQUOTED_IN=<README.md>]
 #         [-DEMULATOR=<command|argument|...>] -P demo.cmake
@@ -13,7 +14,7 @@
 # a cross build. execute_process reads the CR LF that ends each line of a
 # Windows program as LF.
 
-foreach(var BUNDLER INSPECTOR EXAMPLES WORK_DIR)
+foreach(var BUNDLER INSPECTOR LINT EXAMPLES WORK_DIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "demo.cmake: ${var} is not set")
   endif()
@@ -52,6 +53,8 @@ run_step("${BUNDLER}" icon-bundler -o bundle.ico ${inputs})
 run_step("${INSPECTOR}" icon-inspector bundle.ico)
 run_step("${INSPECTOR}" icon-inspector pointer.cur)
 run_step("${INSPECTOR}" icon-inspector damaged.ico)
+run_step("${LINT}" icon-lint ${inputs})
+run_step("${LINT}" icon-lint --require-sizes=16,32 bundle.ico)
 
 # message() adds the last line end of its own.
 string(REGEX REPLACE "\n$" "" shown "${transcript}")

@@ -1,5 +1,5 @@
 // Writes the starting corpus of a fuzz target into a folder, built here from
-// the ICO layout: make_seeds <records|inspector|bundler> <folder>.
+// the ICO layout: make_seeds <records|inspector|bundler|lint> <folder>.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -53,7 +53,7 @@ void save(const std::filesystem::path& folder, const std::string& name, const by
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s records|inspector|bundler folder\n", argv[0]);
+        std::fprintf(stderr, "usage: %s records|inspector|bundler|lint folder\n", argv[0]);
         return 2;
     }
     const std::string target = argv[1];
@@ -76,6 +76,18 @@ int main(int argc, char** argv) {
         for (const bytes& file : files) save(folder, name(), fuzz::join_inputs(0, {file}));
         save(folder, name(), fuzz::join_inputs(fuzz::repeat_first_input, {files[0], files[1], files[2]}));
         save(folder, name(), fuzz::join_inputs(fuzz::add_missing_input, {files[4], {}, files[5]}));
+    } else if (target == "lint") {
+        // Besides those, real PNG streams: whole, damaged, cut and in cursors.
+        for (const bytes& file : files) save(folder, name(), file);
+        const bytes png = icon_test::png_stream(16, 16);
+        const bytes pngs =
+            icon_file({png, icon_test::png_stream(32, 32, 8, 2), icon_test::png_stream(300, 2, 16, 0)});
+        for (const bytes& file :
+             {pngs, patched(pngs, 6 + 48 + 29, 0x12345678), cut(pngs, pngs.size() - 20),
+              patched(pngs, 6 + 48 + 33, 0x80), icon_file({png, png}, 2),
+              patched(icon_file({png, sized_bitmap(16, 32, 4)}), 6 + 16 + 12, 6 + 32 + 10)}) {
+            save(folder, name(), file);
+        }
     } else {
         std::fprintf(stderr, "unknown target %s\n", target.c_str());
         return 2;

@@ -5,6 +5,8 @@
 # report_usage, print_line or a message constant, or the pattern formatted
 # with snprintf for one of them; "open failed" belongs to the programs that
 # call report_open_failure. Each must appear in the page, as groff shows it.
+# With -DCHECK_IDS=ON the page must also list every check id a finding is
+# made with (`severity::<level>, "<id>"`) and every usage_error text.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -28,6 +30,16 @@ foreach(source IN LISTS PROGRAM_SOURCES LIBRARY_SOURCES)
     list(APPEND messages "open failed")
   endif()
 endforeach()
+if(CHECK_IDS)
+  foreach(source IN LISTS PROGRAM_SOURCES LIBRARY_SOURCES)
+    file(READ "${source}" code)
+    string(REGEX MATCHALL "severity::[a-z]+, \"[a-z0-9-]+\"|usage_error\\(\"[^\"]*\"" calls "${code}")
+    foreach(call IN LISTS calls)
+      string(REGEX REPLACE "^[^\"]*\"([^\"]*)\"$" "\\1" text "${call}")
+      list(APPEND messages "${text}")
+    endforeach()
+  endforeach()
+endif()
 list(REMOVE_DUPLICATES messages)
 
 set(missing "")

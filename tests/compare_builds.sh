@@ -92,7 +92,9 @@ runs() {
   local chunk
   for ((chunk = 0; chunk * 400 < n; chunk++)); do
     run "$build" "inspect$chunk" icon-inspector "${inputs[@]:chunk*400:400}"
+    run "$build" "lint$chunk" icon-lint "${inputs[@]:chunk*400:400}"
   done
+  run "$build" lint-json icon-lint --format=json --require-sizes=16,32 "${inputs[@]:0:5}"
   run "$build" bundle icon-bundler -o "$folder/bundle.ico" "${inputs[@]:0:bundled}"
   run "$build" bundle-examples icon-bundler -o "$folder/examples.ico" "${inputs[@]:0:5}" missing.ico
   run "$build" no-arguments icon-inspector

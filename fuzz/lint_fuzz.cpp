@@ -1,0 +1,70 @@
+// icon-lint's checks over one arbitrary file: they must end, stay within the
+// file's directory, give the same findings twice, and lay every finding out
+// as one text line and one JSON object.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "file_checks.hpp"
+#include "fuzz_support.hpp"
+#include "lint_icons.hpp"
+
+using fuzz::bytes;
+
+namespace {
+
+file_report lint_bytes(bytes& data) {
+    file_report report;
+    std::FILE* in = fuzz::open_bytes(data);
+    fuzz::check(lint_stream(in, {{16, 32}}, report), "lint_stream answers false on a seekable stream");
+    std::fclose(in);
+    return report;
+}
+
+std::size_t lines_in(const std::string& text) {
+    std::size_t lines = 0;
+    for (const char c : text) lines += c == '\n' ? 1 : 0;
+    return lines;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size) {
+    bytes data(raw, raw + size);
+    // As for the inspector: an idCount within 16 of what the file can hold.
+    // The ordinary tests lint an idCount of 65535.
+    if (size >= 6) {
+        const std::size_t room = (size - 6) / 16 + 16;
+        if (fuzz::le16(data.data() + 4) > room) {
+            data[4] = static_cast<std::uint8_t>(room & 0xFFu);
+            data[5] = static_cast<std::uint8_t>(room >> 8);
+        }
+    }
+    const file_report report = lint_bytes(data);
+    const std::int32_t count = size >= 6 ? fuzz::le16(data.data() + 4) : 0;
+    fuzz::check(size >= 6 || (report.findings.size() == 1 &&
+                              std::string(report.findings[0].id) == "directory-truncated"),
+                "a file shorter than its header gives directory-truncated alone");
+    std::int32_t last_image = -1;
+    for (const finding& f : report.findings) {
+        fuzz::check(f.image >= -1 && f.image < count, "a finding's image is outside the directory");
+        fuzz::check(f.image >= last_image, "findings are not in image order");
+        last_image = f.image;
+        fuzz::check(f.offset >= -1, "a finding's offset is below -1");
+        fuzz::check(f.id != nullptr && *f.id != '\0', "a finding has no check id");
+        fuzz::check(!f.message.empty() && f.message.find('\n') == std::string::npos,
+                    "a message is empty or spans lines");
+    }
+    const file_report again = lint_bytes(data);
+    fuzz::check(again.findings.size() == report.findings.size(), "a second run gives other findings");
+    const std::string text = format_report("in.ico", report, output_format::text);
+    const std::string json = format_report("in.ico", report, output_format::json);
+    fuzz::check(text == format_report("in.ico", again, output_format::text),
+                "a second run gives other lines");
+    fuzz::check(lines_in(text) == report.findings.size(), "text lines differ from the findings");
+    fuzz::check(lines_in(json) == report.findings.size(), "JSON lines differ from the findings");
+    for (std::size_t at = 0; at < json.size(); at = json.find('\n', at) + 1) {
+        fuzz::check(json.compare(at, 9, "{\"path\":\"") == 0, "a JSON line does not start with its path");
+    }
+    return 0;
+}
