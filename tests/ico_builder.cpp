@@ -83,6 +83,48 @@ bytes png_image(std::size_t size) {
     return out;
 }
 
+std::uint32_t reference_crc(const bytes& data) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const std::uint8_t byte : data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ ((crc & 1u) != 0 ? 0xEDB88320u : 0u);
+    }
+    return ~crc;
+}
+
+namespace {
+
+void put_be32(bytes& out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+}  // namespace
+
+bytes png_chunk(const char* type, const bytes& data) {
+    bytes out;
+    put_be32(out, static_cast<std::uint32_t>(data.size()));
+    bytes covered(type, type + 4);
+    covered.insert(covered.end(), data.begin(), data.end());
+    out.insert(out.end(), covered.begin(), covered.end());
+    put_be32(out, reference_crc(covered));
+    return out;
+}
+
+bytes png_stream(std::uint32_t width, std::uint32_t height, std::uint8_t bit_depth, std::uint8_t color_type,
+                 std::size_t data_size) {
+    bytes out = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+    bytes ihdr;
+    put_be32(ihdr, width);
+    put_be32(ihdr, height);
+    ihdr.insert(ihdr.end(), {bit_depth, color_type, 0, 0, 0});
+    bytes data(data_size);
+    for (std::size_t i = 0; i < data_size; ++i) data[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    for (const bytes& chunk : {png_chunk("IHDR", ihdr), png_chunk("IDAT", data), png_chunk("IEND", {})}) {
+        out.insert(out.end(), chunk.begin(), chunk.end());
+    }
+    return out;
+}
+
 bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type) {
     bytes out;
     put_u16(out, 0);

@@ -40,6 +40,15 @@ bytes sized_bitmap(std::int32_t width, std::int32_t height, std::uint16_t bit_co
 // A PNG image of `size` bytes (at least 8): the signature, then a pattern.
 bytes png_image(std::size_t size);
 
+// The CRC-32 PNG gives a chunk, reckoned bit by bit.
+std::uint32_t reference_crc(const bytes& data);
+// One PNG chunk: length, `type` (four letters), `data`, and its CRC.
+bytes png_chunk(const char* type, const bytes& data);
+// A whole PNG stream: the signature, IHDR, an IDAT of `data_size` patterned
+// bytes (not real image data: the checks never inflate it) and IEND.
+bytes png_stream(std::uint32_t width, std::uint32_t height, std::uint8_t bit_depth = 8,
+                 std::uint8_t color_type = 6, std::size_t data_size = 16);
+
 // An icon file holding `images` back to back behind a directory of one entry
 // per image (16 x 16, 1 plane, 32 bits), each entry with dwBytesInRes = the
 // image's length and dwImageOffset = where it lies. Entry i starts at byte

@@ -1,0 +1,63 @@
+// Checks of one image of an icon file: what its own bytes say (a PNG
+// stream's chunks and IHDR, a bitmap's BITMAPINFOHEADER), and where its
+// directory entry disagrees with them. Each problem becomes a finding with
+// a stable check id and a severity: error when a major reader fails or shows
+// the wrong image, warning when readers disagree or a documented rule is
+// broken, note for advice.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "icon_records.hpp"
+
+enum class severity { error, warning, note };
+
+// "error", "warning" or "note".
+const char* severity_name(severity level);
+
+struct finding {
+    std::int32_t image;   // image index in the file's directory; -1: the file as a whole
+    std::int64_t offset;  // byte offset in the file the finding is about; -1 when none
+    severity level;
+    const char* id;       // stable check id, e.g. "png-size-mismatch"
+    std::string message;  // one sentence, no trailing newline
+};
+
+enum class image_kind { unknown, bitmap, png };
+
+// "bitmap", "png" or "unknown".
+const char* image_kind_name(image_kind kind);
+
+// What an image's own bytes say, independent of its directory entry.
+struct image_facts {
+    image_kind kind = image_kind::unknown;
+    std::int32_t width = 0;          // pixels, from IHDR or biWidth
+    std::int32_t height = 0;         // pixels of the icon (biHeight / 2 for bitmaps)
+    std::int32_t stored_height = 0;  // bitmaps: biHeight as stored (colour and mask rows)
+    std::uint16_t bit_count = 0;     // bits per pixel (PNG: bit depth x channels)
+    std::uint8_t color_count = 0;    // palette entries for <= 8 bits (0 when 256 or more / none)
+    std::int64_t size = -1;          // bytes the image really spans: PNG signature to the end of
+                                     // IEND's CRC, a bitmap's expected_image_size(); -1 when unknown
+};
+
+// Examines the image that starts at `offset` of `stream`, of which at most
+// `available` bytes exist in the file (file size - offset; this function
+// seeks the stream). `claimed_size` is the entry's dwBytesInRes; it bounds
+// the walk only when `available` is unknown (negative). Appends findings
+// about the image's own bytes, each tagged with `index`, and answers the
+// facts. Reads in fixed blocks: memory never depends on the image's size.
+image_facts examine_image(std::FILE* stream, std::int32_t index, std::int64_t offset, std::int64_t available,
+                          std::int32_t claimed_size, std::vector<finding>& out);
+
+// Findings where directory entry `index` disagrees with its image: width and
+// height (0 means 256), dwBytesInRes, wBitCount, bColorCount and wPlanes.
+// In a cursor file (`id_type` 2) wPlanes and wBitCount are the hotspot,
+// which must lie inside the image.
+void check_entry(std::int32_t index, const ICONDIRENTRY& entry, std::uint16_t id_type,
+                 const image_facts& facts, std::vector<finding>& out);
+
+// An entry's width or height byte as pixels: 0 means 256.
+constexpr std::int32_t entry_pixels(std::uint8_t stored) { return stored == 0 ? 256 : std::int32_t{stored}; }
