@@ -134,7 +134,10 @@ void walk_png(std::FILE* stream, std::int32_t index, std::int64_t offset, std::i
         }
         if (stored != crc && !crc_reported) {
             // One is enough: a stream with a broken CRC is refused whole.
-            add(out, index, at, severity::error, "png-crc",
+            // Decoders refuse a critical chunk (upper-case first letter) with a
+            // broken CRC and drop an ancillary one.
+            const bool critical = header.type[0] >= 'A' && header.type[0] <= 'Z';
+            add(out, index, at, critical ? severity::error : severity::warning, "png-crc",
                 say("the %.4s chunk at byte %lld has CRC %08lX, its bytes give %08lX",
                     reinterpret_cast<const char*>(header.type), static_cast<long long>(at),
                     static_cast<unsigned long>(stored), static_cast<unsigned long>(crc)));
@@ -159,7 +162,9 @@ void walk_png(std::FILE* stream, std::int32_t index, std::int64_t offset, std::i
                 static_cast<unsigned long>(ihdr.width), static_cast<unsigned long>(ihdr.height)));
     }
     if (ihdr.bit_depth != 8 || ihdr.color_type != 6) {
-        add(out, index, ihdr_at, severity::warning, "png-not-rgba",
+        // 8-bit RGB still decodes everywhere; anything else is refused by some.
+        const bool rgb8 = ihdr.bit_depth == 8 && ihdr.color_type == 2;
+        add(out, index, ihdr_at, rgb8 ? severity::warning : severity::error, "png-not-rgba",
             say("the PNG image has colour type %u at %u bits a sample, not 8-bit RGBA (colour type 6)",
                 unsigned{ihdr.color_type}, unsigned{ihdr.bit_depth}));
     }
@@ -181,7 +186,7 @@ void examine_bitmap(const BITMAPINFOHEADER& header, std::int32_t index, std::int
             say("biSize is %ld, not 40", static_cast<long>(header.biSize)));
     }
     if (header.biWidth <= 0 || header.biHeight <= 0) {
-        add(out, index, offset + 4, severity::error, "bitmap-dimensions",
+        add(out, index, offset + 4, severity::warning, "bitmap-dimensions",
             say("the bitmap is %ld x %ld (biHeight); an icon bitmap has positive sizes, stored bottom-up",
                 static_cast<long>(header.biWidth), static_cast<long>(header.biHeight)));
     }
@@ -302,7 +307,7 @@ void check_entry(std::int32_t index, const ICONDIRENTRY& entry, std::uint16_t id
                 say("biHeight is %ld, the icon's height; it must be twice that, counting the mask",
                     static_cast<long>(facts.stored_height)));
         } else if (facts.width != width || facts.height != height) {
-            add(out, index, at, severity::warning, "bitmap-size-mismatch",
+            add(out, index, at, severity::error, "bitmap-size-mismatch",
                 say("the directory says %ld x %ld, the bitmap header %ld x %ld", static_cast<long>(width),
                     static_cast<long>(height), static_cast<long>(facts.width),
                     static_cast<long>(facts.height)));

@@ -1,0 +1,221 @@
+#include "file_checks.hpp"
+
+#include <algorithm>
+#include <cstdarg>
+#include <string>
+#include <tuple>
+
+namespace {
+
+[[gnu::format(printf, 1, 2)]] std::string say(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+void add(std::vector<finding>& out, std::int32_t index, std::int64_t offset, severity level, const char* id,
+         std::string message) {
+    out.push_back(finding{index, offset, level, id, std::move(message)});
+}
+
+// Directory fields are unsigned 32-bit values to the readers, whatever bit 31 says.
+std::int64_t image_offset(const ICONDIRENTRY& entry) { return std::uint32_t(entry.dwImageOffset); }
+std::int64_t image_length(const ICONDIRENTRY& entry) { return std::uint32_t(entry.dwBytesInRes); }
+
+std::int32_t width_of(const image_record& image) {
+    return image.facts.width > 0 ? image.facts.width : entry_pixels(image.entry.bWidth);
+}
+std::int32_t height_of(const image_record& image) {
+    return image.facts.height > 0 ? image.facts.height : entry_pixels(image.entry.bHeight);
+}
+std::int32_t depth_of(const image_record& image, std::uint16_t id_type) {
+    if (image.facts.bit_count != 0) return image.facts.bit_count;
+    return id_type == 2 ? 0 : image.entry.wBitCount;
+}
+
+void check_header(const ICONDIR& dir, std::vector<finding>& out) {
+    if (dir.idReserved != 0) {
+        add(out, -1, 0, severity::warning, "header-reserved",
+            say("idReserved is %u, not 0", unsigned{dir.idReserved}));
+    }
+    if (dir.idType != 1 && dir.idType != 2) {
+        add(out, -1, 2, severity::error, "header-type",
+            say("idType is %u: neither an icon (1) nor a cursor (2)", unsigned{dir.idType}));
+    }
+    if (dir.idCount == 0)
+        add(out, -1, 4, severity::error, "header-count", "idCount is 0: the file holds no image");
+}
+
+// Where each image lies against the file and the directory.
+void check_placement(const file_report& report, std::int64_t file_size, std::int64_t directory_end,
+                     std::vector<finding>& out) {
+    for (std::size_t i = 0; i < report.images.size(); ++i) {
+        const image_record& image = report.images[i];
+        if (!image.entry_read) continue;
+        const auto index = static_cast<std::int32_t>(i);
+        const std::int64_t at = image_offset(image.entry);
+        const std::int64_t length = image_length(image.entry);
+        if (at < directory_end) {
+            add(out, index, icon_dir_entry_offset(index) + 12, severity::error, "image-in-directory",
+                say("the image starts at byte %lld, inside the header and directory (%lld bytes)",
+                    static_cast<long long>(at), static_cast<long long>(directory_end)));
+        }
+        if (at >= file_size) {
+            add(out, index, icon_dir_entry_offset(index) + 12, severity::error, "image-past-end",
+                say("the image starts at byte %lld, past the end of the %lld-byte file",
+                    static_cast<long long>(at), static_cast<long long>(file_size)));
+        } else if (at + length > file_size) {
+            add(out, index, icon_dir_entry_offset(index) + 8, severity::error, "image-past-end",
+                say("the image's %lld bytes from byte %lld run %lld bytes past the end of the file",
+                    static_cast<long long>(length), static_cast<long long>(at),
+                    static_cast<long long>(at + length - file_size)));
+        }
+    }
+}
+
+// Images whose byte ranges overlap, found in one sweep over the images sorted
+// by offset: each image is reported once, against the earlier-starting image
+// that reaches furthest, so a file of n overlapping images gives n - 1 findings.
+void check_overlaps(const file_report& report, const std::vector<std::int32_t>& by_offset,
+                    std::vector<finding>& out) {
+    std::int64_t reach = 0;
+    std::int32_t owner = -1;
+    for (const std::int32_t index : by_offset) {
+        const ICONDIRENTRY& entry = report.images[static_cast<std::size_t>(index)].entry;
+        const std::int64_t start = image_offset(entry);
+        const std::int64_t end = start + image_length(entry);
+        if (end == start) continue;
+        if (owner >= 0 && start < reach) {
+            add(out, index, start, severity::warning, "image-overlap",
+                say("the image's bytes %lld to %lld overlap image %ld's, which run to %lld",
+                    static_cast<long long>(start), static_cast<long long>(end - 1), static_cast<long>(owner),
+                    static_cast<long long>(reach - 1)));
+        }
+        if (end > reach) {
+            reach = end;
+            owner = index;
+        }
+    }
+}
+
+// Images of the same width, height and depth: readers choose among them
+// differently, so which one is shown depends on the reader.
+void check_duplicates(const file_report& report, std::vector<finding>& out) {
+    using key = std::tuple<std::int32_t, std::int32_t, std::int32_t, std::int32_t>;  // w, h, depth, index
+    std::vector<key> keys;
+    keys.reserve(report.images.size());
+    for (std::size_t i = 0; i < report.images.size(); ++i) {
+        const image_record& image = report.images[i];
+        if (!image.entry_read) continue;
+        keys.emplace_back(width_of(image), height_of(image), depth_of(image, report.id_type),
+                          static_cast<std::int32_t>(i));
+    }
+    std::sort(keys.begin(), keys.end());
+    for (std::size_t first = 0; first < keys.size();) {
+        std::size_t last = first;
+        while (last + 1 < keys.size() && std::get<0>(keys[last + 1]) == std::get<0>(keys[first]) &&
+               std::get<1>(keys[last + 1]) == std::get<1>(keys[first]) &&
+               std::get<2>(keys[last + 1]) == std::get<2>(keys[first])) {
+            ++last;
+        }
+        const std::int32_t shown_first = std::get<3>(keys[first]);
+        const std::int32_t shown_last = std::get<3>(keys[last]);
+        for (std::size_t k = first + 1; k <= last; ++k) {
+            const std::int32_t index = std::get<3>(keys[k]);
+            add(out, index, icon_dir_entry_offset(index), severity::warning, "duplicate-image",
+                say("%ld x %ld at %ld bits, as image %ld: Windows shows image %ld, Firefox image %ld",
+                    static_cast<long>(std::get<0>(keys[k])), static_cast<long>(std::get<1>(keys[k])),
+                    static_cast<long>(std::get<2>(keys[k])), static_cast<long>(shown_first),
+                    static_cast<long>(shown_first), static_cast<long>(shown_last)));
+        }
+        first = last + 1;
+    }
+}
+
+void check_required(const file_report& report, const lint_options& options, std::vector<finding>& out) {
+    for (const std::int32_t size : options.required_sizes) {
+        const bool present =
+            std::any_of(report.images.begin(), report.images.end(), [&](const image_record& image) {
+                return image.entry_read && width_of(image) == size && height_of(image) == size;
+            });
+        if (!present) {
+            add(out, -1, -1, severity::error, "required-size",
+                say("no %ld x %ld image, which is required", static_cast<long>(size),
+                    static_cast<long>(size)));
+        }
+    }
+}
+
+}  // namespace
+
+bool has_error(const std::vector<finding>& findings) {
+    return std::any_of(findings.begin(), findings.end(),
+                       [](const finding& f) { return f.level == severity::error; });
+}
+
+bool lint_stream(std::FILE* stream, const lint_options& options, file_report& report) {
+    std::int64_t file_size = -1;
+    if (stream_seek(stream, SEEK_FROM_END, 0) != IO_OK || stream_tell(stream, &file_size) != IO_OK ||
+        file_size < 0 || stream_seek(stream, SEEK_FROM_START, 0) != IO_OK) {
+        return false;
+    }
+    std::vector<finding>& out = report.findings;
+    ICONDIR dir{};
+    if (read_icon_dir(stream, dir) != IO_OK) {
+        add(out, -1, 0, severity::error, "directory-truncated",
+            say("the file is %lld bytes, too short for the 6-byte header",
+                static_cast<long long>(file_size)));
+        return true;
+    }
+    report.id_type = dir.idType;
+    check_header(dir, out);
+    const std::int64_t directory_end = icon_dir_entry_offset(dir.idCount);
+    if (file_size < directory_end) {
+        add(out, -1, file_size, severity::error, "directory-truncated",
+            say("the directory of %u entries needs %lld bytes; the file has %lld", unsigned{dir.idCount},
+                static_cast<long long>(directory_end), static_cast<long long>(file_size)));
+    }
+    report.images.resize(dir.idCount);
+    for (image_record& image : report.images) {
+        if (read_icon_dir_entry(stream, image.entry) != IO_OK) break;
+        image.entry_read = true;
+    }
+
+    std::vector<std::int32_t> by_offset;
+    by_offset.reserve(report.images.size());
+    for (std::size_t i = 0; i < report.images.size(); ++i) {
+        if (report.images[i].entry_read) by_offset.push_back(static_cast<std::int32_t>(i));
+    }
+    std::sort(by_offset.begin(), by_offset.end(), [&](std::int32_t a, std::int32_t b) {
+        const auto& ea = report.images[static_cast<std::size_t>(a)].entry;
+        const auto& eb = report.images[static_cast<std::size_t>(b)].entry;
+        return std::make_pair(image_offset(ea), a) < std::make_pair(image_offset(eb), b);
+    });
+
+    check_placement(report, file_size, directory_end, out);
+    check_overlaps(report, by_offset, out);
+    // Front to back through the file; images that share an offset are examined once.
+    std::int64_t last_offset = -1;
+    std::size_t last_index = 0;
+    for (const std::int32_t index : by_offset) {
+        image_record& image = report.images[static_cast<std::size_t>(index)];
+        const std::int64_t at = image_offset(image.entry);
+        if (at == last_offset) {
+            // The shared image's own findings were given once, for the first entry.
+            image.facts = report.images[last_index].facts;
+        } else {
+            image.facts = examine_image(stream, index, at, file_size - at, image.entry.dwBytesInRes, out);
+            last_offset = at;
+            last_index = static_cast<std::size_t>(index);
+        }
+        check_entry(index, image.entry, dir.idType, image.facts, out);
+    }
+    check_duplicates(report, out);
+    check_required(report, options, out);
+    std::stable_sort(out.begin(), out.end(),
+                     [](const finding& a, const finding& b) { return a.image < b.image; });
+    return true;
+}

@@ -1,0 +1,33 @@
+// icon-lint: checks icon files for what keeps Windows, the browsers and the
+// desktop toolkits from showing them as intended, and reports each finding
+// one a line, as text in the form compilers use or as JSON objects.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "file_checks.hpp"
+
+enum class output_format { text, json };
+
+struct lint_command {
+    output_format format = output_format::text;
+    lint_options options;
+    std::vector<std::string> files;
+};
+
+// The lines of one file's report, in `format`, ending in '\n'; nothing for a
+// file without findings.
+std::string format_report(const std::string& path, const file_report& report, output_format format);
+
+// A JSON string literal holding `text`; bytes that are not UTF-8 become U+FFFD.
+std::string json_string(const std::string& text);
+
+// Lints one file and writes its findings to standard output: 0 when it has
+// no error, 1 when it has, 2 when it cannot be opened or read (reported on
+// standard error).
+int lint_file(const std::string& path, const lint_command& command);
+
+// The whole program.
+int lint_main(int argc, char** argv);

@@ -1,0 +1,11 @@
+#include "lint_icons.hpp"
+
+int main(int argc, char** argv) { return lint_main(argc, argv); }
+
+#ifdef _WIN32
+// No shell expands wildcards on Windows: with this set, the C runtime's
+// start-up does, so that `*.ico` names every match. A pattern that matches
+// nothing stays as typed.
+extern "C" int _dowildcard;
+int _dowildcard = -1;
+#endif
