@@ -32,9 +32,8 @@ __attribute__((format(printf, 5, 6))) void diagnose(const char* path, std::int32
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    char where[32] = "";
-    if (image >= 0) std::snprintf(where, sizeof where, "image %d: ", static_cast<int>(image));
-    std::fprintf(stderr, "%s: %s%s: %s [%s]\n", path, where, severity_name(level), message, id);
+    const std::string where = image >= 0 ? "image " + std::to_string(image) + ": " : std::string();
+    std::fprintf(stderr, "%s: %s%s: %s [%s]\n", path, where.c_str(), severity_name(level), message, id);
 }
 
 std::int32_t clamp32(std::int64_t value) {
@@ -190,7 +189,7 @@ class packer {
             return;
         }
         if (facts.size < input.size)
-            diagnose(input.path, -1, severity::note, "pack-trailing", "%d bytes after IEND left out",
+            diagnose(input.path, -1, severity::note, "pack-trailing", "left out: %d bytes after IEND",
                      static_cast<int>(input.size - facts.size));
         add(-1, 0, icon_entry(facts), facts);
     }
@@ -275,12 +274,11 @@ class packer {
             kept_.try_emplace(std::tuple{facts.width, facts.height, facts.bit_count}, images_.size());
         if (!fresh) {
             const planned_image& first = images_[kept->second];
-            char source[32] = "";
-            if (first.index >= 0) std::snprintf(source, sizeof source, ", image %d", static_cast<int>(first.index));
+            const std::string source = first.index >= 0 ? ", image " + std::to_string(first.index) : std::string();
             diagnose(path, index, severity::note, "pack-duplicate",
                      "skipped: %d x %d, %d bits/pixel already given by %s%s", static_cast<int>(facts.width),
                      static_cast<int>(facts.height), static_cast<int>(facts.bit_count),
-                     inputs_[first.input].path, source);
+                     inputs_[first.input].path, source.c_str());
             return;
         }
         if (images_.size() >= max_images) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "image_checks.hpp"
+#include "file_checks.hpp"
 #include "test_support.hpp"
 
 using namespace icon_test;
@@ -47,22 +47,13 @@ bytes packed(const std::vector<made>& images, std::uint16_t id_type = 1) {
     return out;
 }
 
-// The checks' error and warning ids over every image of an icon file.
+// The lint checks' error and warning ids over a whole icon file.
 std::vector<std::string> check_ids(bytes data) {
     const memory_stream stream(data);
-    std::vector<finding> found;
-    ICONDIR dir{};
-    EXPECT_EQ(read_icon_dir(stream.get(), dir), IO_OK);
-    for (std::int32_t i = 0; i < dir.idCount; ++i) {
-        ICONDIRENTRY entry{};
-        stream_seek(stream.get(), SEEK_FROM_START, icon_dir_entry_offset(i));
-        EXPECT_EQ(read_icon_dir_entry(stream.get(), entry), IO_OK);
-        const std::int64_t at = entry.dwImageOffset;
-        const image_facts facts = examine_image(stream.get(), i, at, std::int64_t(data.size()) - at, 0, found);
-        check_entry(i, entry, dir.idType, facts, found);
-    }
+    file_report report;
+    EXPECT_TRUE(lint_stream(stream.get(), {}, report));
     std::vector<std::string> ids;
-    for (const finding& f : found) {
+    for (const finding& f : report.findings) {
         if (f.level != severity::note) ids.push_back(std::string(f.id) + ":" + severity_name(f.level));
     }
     return ids;
