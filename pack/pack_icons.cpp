@@ -390,9 +390,9 @@ class packer {
     void list() const {
         std::int32_t position = 0;
         for (const planned_image& image : images_) {
-            std::printf("#%4d: %4d x%4d,%3d bit%s/pixel  %-7s %s", static_cast<int>(position++),
+            std::printf("#%4d: %4d x%4d,%3d %s  %-7s %s", static_cast<int>(position++),
                         static_cast<int>(image.width), static_cast<int>(image.height),
-                        static_cast<int>(image.bit_count), image.bit_count == 1 ? "" : "s",
+                        static_cast<int>(image.bit_count), image.bit_count == 1 ? "bit/pixel " : "bits/pixel",
                         image.png ? "PNG" : "bitmap", inputs_[image.input].path);
             if (image.index >= 0) std::printf(", image %d", static_cast<int>(image.index));
             std::printf("\n");
