@@ -34,7 +34,7 @@ License: Expat
  ${licence_text}
 ")
 if(WIN32)
-  # The Windows .zip: both programs, the README and the licence.
+  # The Windows .zip: the programs, the README and the licence.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT archive_licence EXCLUDE_FROM_ALL)
@@ -64,8 +64,8 @@ if(NOT WIN32)
 endif()
 
 # The CMake package: find_package(IconTools) in another project gives the
-# programs as IconTools::icon-bundler and IconTools::icon-inspector, and
-# icon_tools_bundle(). The programs run on the machine that builds, so the
+# programs as IconTools::icon-bundler, IconTools::icon-inspector and
+# IconTools::icon-pack, icon_tools_bundle() and icon_tools_pack(). The programs run on the machine that builds, so the
 # version file does not ask for the consumer's pointer size.
 install(EXPORT IconToolsTargets NAMESPACE IconTools:: DESTINATION ${ICON_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
@@ -82,7 +82,9 @@ icon-inspector lists what the directory and the image headers of icon
 files say, and reports bitmap images whose stored size differs from what
 their header implies.
 icon-bundler merges every acceptable image of several icon files into one
-new icon file with a fresh directory.")
+new icon file with a fresh directory.
+icon-pack makes an icon file from PNG files (and icon or cursor files),
+each image's bytes unchanged and every directory entry made from its image.")
 set(CPACK_PACKAGE_CONTACT "${ICON_CONTACT}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB TGZ)

@@ -28,7 +28,7 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 file(COPY ${CONSUMER}/CMakeLists.txt ${EXAMPLES}/palette.ico ${EXAMPLES}/truecolor.ico
-     ${EXAMPLES}/png.ico DESTINATION ${src})
+     ${EXAMPLES}/png.ico ${EXAMPLES}/icon-16.png ${EXAMPLES}/icon-32.png DESTINATION ${src})
 run(${CMAKE_COMMAND} -S ${src} -B ${build} -DCMAKE_PREFIX_PATH=${prefix})
 
 # Builds the consumer, or only the given targets; `expect` is one of BUNDLES,
@@ -75,6 +75,14 @@ endfunction()
 build(BUNDLES)
 check_bundle(4 palette.ico truecolor.ico)
 build(UP_TO_DATE)
+
+# The packed icon: what the installed icon-pack makes of the same inputs.
+run(${prefix}/bin/icon-pack -o ${WORK_DIR}/packed.ico ${src}/icon-16.png ${src}/icon-32.png ${src}/png.ico)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/packs/app.ico ${WORK_DIR}/packed.ico
+                RESULT_VARIABLE differ)
+if(differ)
+  message(FATAL_ERROR "packs/app.ico is not what icon-pack makes of its inputs")
+endif()
 
 # An input changes: one PNG image instead of three bitmaps.
 file(COPY_FILE ${src}/png.ico ${src}/palette.ico)
