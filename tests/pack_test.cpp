@@ -276,4 +276,34 @@ TEST(Pack, OutputReplaced) {
     EXPECT_EQ(files, 2u);
 }
 
+// icoutils' icotool, an independent reader, lists every packed image with
+// the size and depth of its PNG file and extracts it byte for byte.
+TEST(Pack, PackedImagesReadBackInAPeer) {
+    if (on_windows) GTEST_SKIP() << "a Windows test cannot wait for a program of the host, such as icotool";
+    const std::string icotool = "/usr/bin/icotool";
+    struct stat st {};
+    if (stat(icotool.c_str(), &st) != 0) GTEST_SKIP() << "icotool (icoutils) is not installed";
+    const scratch_dir dir;
+    const std::vector<std::string> sizes = {"48", "32", "16"};
+    for (const std::string& size : sizes)
+        dir.put("icon-" + size + ".png", read_file(std::string(ICON_EXAMPLES) + "/icon-" + size + ".png"));
+    ASSERT_EQ(run_program(pack, {"-o", "out.ico", "icon-16.png", "icon-48.png", "icon-32.png"}, {.cwd = dir.path()})
+                  .status,
+              0);
+    const run_result list = run_program(icotool, {"-l", dir.file("out.ico")}, {.host_tool = true});
+    const run_result extract =
+        run_program(icotool, {"-x", "-o", dir.path(), dir.file("out.ico")}, {.host_tool = true});
+    EXPECT_EQ(extract.status, 0) << extract.err;
+    std::string want;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const std::string& n = sizes[i];
+        const std::string index = std::to_string(i + 1);
+        want += "--icon --index=" + index + " --width=" + n + " --height=" + n + " --bit-depth=32 --palette-size=0\n";
+        const bytes extracted = read_file(dir.file("out_" + index + "_" + n + "x" + n + "x32.png"));
+        EXPECT_FALSE(extracted.empty());
+        EXPECT_EQ(extracted, read_file(dir.file("icon-" + n + ".png"))) << n;
+    }
+    EXPECT_EQ(list.out, want);
+}
+
 }  // namespace
