@@ -118,9 +118,8 @@ parsed parse(int argc, char** argv, pack_request& request) {
         const std::string_view name = text.substr(0, equals);
         const long_option option = find_long_option(name);
         if (option == long_option::none || option == long_option::ambiguous) {
-            result.status = usage_error(option == long_option::none ? "unrecognized option '%s'"
-                                                                    : "option '%s' is ambiguous",
-                                        arg);
+            result.status = usage_error(
+                option == long_option::none ? "unrecognized option '%s'" : "option '%s' is ambiguous", arg);
             return result;
         }
         if (option != long_option::output && equals != std::string_view::npos) {
@@ -132,8 +131,8 @@ parsed parse(int argc, char** argv, pack_request& request) {
             case long_option::version: result.what = action::version; return result;
             case long_option::keep_order: request.keep_order = true; break;
             default: {
-                const char* path =
-                    equals != std::string_view::npos ? arg + 3 + equals : (i + 1 < argc ? argv[++i] : nullptr);
+                const char* path = equals != std::string_view::npos ? arg + 3 + equals
+                                                                    : (i + 1 < argc ? argv[++i] : nullptr);
                 if (path == nullptr) {
                     result.status = usage_error("option '--output' requires an argument");
                     return result;
@@ -156,9 +155,7 @@ int run(int argc, char** argv) {
     if (p.status != 0) return p.status;
     switch (p.what) {
         case action::help: std::fputs(help_text, stdout); return 0;
-        case action::version:
-            std::fputs("icon-pack (icon-tools) " ICON_TOOLS_VERSION "\n", stdout);
-            return 0;
+        case action::version: std::fputs("icon-pack (icon-tools) " ICON_TOOLS_VERSION "\n", stdout); return 0;
         default: return pack_icons(request);
     }
 }

@@ -26,7 +26,7 @@ constexpr std::uint8_t png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A
 // One line on standard error: "PATH: [image N: ]severity: message [id]";
 // `image` below zero leaves the image out, as for a PNG file, which is one.
 __attribute__((format(printf, 5, 6))) void diagnose(const char* path, std::int32_t image, severity level,
-                                                     const char* id, const char* format, ...) {
+                                                    const char* id, const char* format, ...) {
     char message[1024];
     std::va_list args;
     va_start(args, format);
@@ -74,7 +74,8 @@ class packer {
             return 1;
         }
         if (images_.empty()) {
-            diagnose(request_.output, -1, severity::error, "pack-no-images", "not written: no images to pack");
+            diagnose(request_.output, -1, severity::error, "pack-no-images",
+                     "not written: no images to pack");
             return 1;
         }
         if (!request_.keep_order) order();
@@ -222,7 +223,8 @@ class packer {
                 error(input.path, index, "pack-read", "can't read its directory entry");
                 return;
             }
-            if (entry.dwImageOffset < icon_dir_entry_offset(dir.idCount) || entry.dwImageOffset >= input.size) {
+            if (entry.dwImageOffset < icon_dir_entry_offset(dir.idCount) ||
+                entry.dwImageOffset >= input.size) {
                 error(input.path, index, "pack-outside", "its offset lies outside the file's images");
                 continue;
             }
@@ -274,7 +276,8 @@ class packer {
             kept_.try_emplace(std::tuple{facts.width, facts.height, facts.bit_count}, images_.size());
         if (!fresh) {
             const planned_image& first = images_[kept->second];
-            const std::string source = first.index >= 0 ? ", image " + std::to_string(first.index) : std::string();
+            const std::string source =
+                first.index >= 0 ? ", image " + std::to_string(first.index) : std::string();
             diagnose(path, index, severity::note, "pack-duplicate",
                      "skipped: %d x %d, %d bits/pixel already given by %s%s", static_cast<int>(facts.width),
                      static_cast<int>(facts.height), static_cast<int>(facts.bit_count),
@@ -292,8 +295,8 @@ class packer {
             too_large_ = true;
             return;
         }
-        images_.push_back(
-            {input, index, offset, entry, facts.width, facts.height, facts.bit_count, facts.kind == image_kind::png});
+        images_.push_back({input, index, offset, entry, facts.width, facts.height, facts.bit_count,
+                           facts.kind == image_kind::png});
     }
 
     // Largest first, then deeper; images that tie keep the order given.
@@ -327,7 +330,8 @@ class packer {
             const int reason = errno;
             stream_close(out);
             std::remove(temporary.c_str());
-            diagnose(request_.output, -1, severity::error, "pack-write", "can't write: %s", std::strerror(reason));
+            diagnose(request_.output, -1, severity::error, "pack-write", "can't write: %s",
+                     std::strerror(reason));
             return false;
         }
         // A failure to read an input has been reported by copy().
@@ -345,7 +349,8 @@ class packer {
             return false;
         }
         if (!replace_with(out, temporary, request_.output)) {
-            diagnose(request_.output, -1, severity::error, "pack-write", "can't write: %s", std::strerror(errno));
+            diagnose(request_.output, -1, severity::error, "pack-write", "can't write: %s",
+                     std::strerror(errno));
             return false;
         }
         return true;
@@ -359,7 +364,8 @@ class packer {
             current_.reset(std::fopen(input.path, "rb"));
             current_input_ = image.input;
             if (!current_) {
-                diagnose(input.path, -1, severity::error, "pack-open", "can't open: %s", std::strerror(errno));
+                diagnose(input.path, -1, severity::error, "pack-open", "can't open: %s",
+                         std::strerror(errno));
                 return false;
             }
             prepare_input(current_.get(), input_buffer_);
@@ -371,7 +377,8 @@ class packer {
             }
         }
         std::int32_t left = image.entry.dwBytesInRes;
-        bool read = stream_seek(current_.get(), SEEK_FROM_START, static_cast<std::int32_t>(image.offset)) == IO_OK;
+        bool read =
+            stream_seek(current_.get(), SEEK_FROM_START, static_cast<std::int32_t>(image.offset)) == IO_OK;
         while (read && left > 0) {
             std::int32_t chunk = std::min<std::int32_t>(left, std::int32_t{sizeof block_});
             read = stream_read(current_.get(), &chunk, block_) == IO_OK;

@@ -48,7 +48,7 @@ bytes packed(const std::vector<made>& images, std::uint16_t id_type = 1) {
 }
 
 // The lint checks' error and warning ids over a whole icon file.
-std::vector<std::string> check_ids(bytes data) {
+std::vector<std::string> check_ids(const bytes& data) {
     const memory_stream stream(data);
     file_report report;
     EXPECT_TRUE(lint_stream(stream.get(), {}, report));
@@ -97,67 +97,89 @@ std::vector<pack_case> pack_cases() {
     // An icon_file entry says 32 bits and no colours.
     const std::string colours_16 =
         "note: corrected: bColorCount is 0, the image has 16 (0 for 256 or more, or none) [pack-corrected]\n";
-    const std::string depth_4 = "note: corrected: wBitCount is 32, the image has 4 bits a pixel [pack-corrected]\n";
+    const std::string depth_4 =
+        "note: corrected: wBitCount is 32, the image has 4 bits a pixel [pack-corrected]\n";
     const std::string a_notes = "a.ico: image 0: " + colours_16 + "a.ico: image 0: " + depth_4;
     const std::string b_notes = "b.ico: image 0: " + colours_16 + "b.ico: image 0: " + depth_4;
-    const std::string not_written = "out.ico: error: not written, since the inputs have errors [pack-not-written]\n";
+    const std::string not_written =
+        "out.ico: error: not written, since the inputs have errors [pack-not-written]\n";
     return {
         {"PNG files in any order",
          {{"32.png", p32}, {"16.png", p16}, {"48rgb.png", p48_rgb}, {"256.png", p256}, {"48.png", p48}},
          {},
-         "#   0:  256 x 256, 32 bits/pixel  PNG     256.png\n#   1:   48 x  48, 32 bits/pixel  PNG     48.png\n"
-         "#   2:   48 x  48, 24 bits/pixel  PNG     48rgb.png\n#   3:   32 x  32, 32 bits/pixel  PNG     32.png\n"
-         "#   4:   16 x  16, 32 bits/pixel  PNG     16.png\nPacked 5 images from 5 input files into out.ico.\n",
-         "48rgb.png: warning: the PNG image has colour type 2 at 8 bits a sample, not 8-bit RGBA (colour type 6) "
+         "#   0:  256 x 256, 32 bits/pixel  PNG     256.png\n#   1:   48 x  48, 32 bits/pixel  PNG     "
+         "48.png\n"
+         "#   2:   48 x  48, 24 bits/pixel  PNG     48rgb.png\n#   3:   32 x  32, 32 bits/pixel  PNG     "
+         "32.png\n"
+         "#   4:   16 x  16, 32 bits/pixel  PNG     16.png\nPacked 5 images from 5 input files into "
+         "out.ico.\n",
+         "48rgb.png: warning: the PNG image has colour type 2 at 8 bits a sample, not 8-bit RGBA (colour "
+         "type 6) "
          "[png-not-rgba]\n",
-         packed({{p256, 0, 0, 1, 32}, {p48, 48, 48, 1, 32}, {p48_rgb, 48, 48, 1, 24}, {p32, 32, 32, 1, 32},
+         packed({{p256, 0, 0, 1, 32},
+                 {p48, 48, 48, 1, 32},
+                 {p48_rgb, 48, 48, 1, 24},
+                 {p32, 32, 32, 1, 32},
                  {p16, 16, 16, 1, 32}}),
          {"png-not-rgba:warning"}},
         {"the order given",
          {{"32.png", p32}, {"16.png", p16}, {"256.png", p256}},
          {"--keep-order"},
-         "#   0:   32 x  32, 32 bits/pixel  PNG     32.png\n#   1:   16 x  16, 32 bits/pixel  PNG     16.png\n"
-         "#   2:  256 x 256, 32 bits/pixel  PNG     256.png\nPacked 3 images from 3 input files into out.ico.\n",
+         "#   0:   32 x  32, 32 bits/pixel  PNG     32.png\n#   1:   16 x  16, 32 bits/pixel  PNG     "
+         "16.png\n"
+         "#   2:  256 x 256, 32 bits/pixel  PNG     256.png\nPacked 3 images from 3 input files into "
+         "out.ico.\n",
          "",
          packed({{p32, 32, 32, 1, 32}, {p16, 16, 16, 1, 32}, {p256, 0, 0, 1, 32}})},
         {"duplicates: the first kept",
          {{"a.ico", icon_file({b16, p16})}, {"16.png", p16}, {"b.ico", icon_file({b16})}},
          {},
          "#   0:   16 x  16, 32 bits/pixel  PNG     a.ico, image 1\n"
-         "#   1:   16 x  16,  4 bits/pixel  bitmap  a.ico, image 0\nPacked 2 images from 3 input files into out.ico.\n",
-         a_notes + "16.png: note: skipped: 16 x 16, 32 bits/pixel already given by a.ico, image 1 [pack-duplicate]\n" +
-             b_notes + "b.ico: image 0: note: skipped: 16 x 16, 4 bits/pixel already given by a.ico, image 0 [pack-duplicate]\n",
+         "#   1:   16 x  16,  4 bits/pixel  bitmap  a.ico, image 0\nPacked 2 images from 3 input files into "
+         "out.ico.\n",
+         a_notes +
+             "16.png: note: skipped: 16 x 16, 32 bits/pixel already given by a.ico, image 1 "
+             "[pack-duplicate]\n" +
+             b_notes +
+             "b.ico: image 0: note: skipped: 16 x 16, 4 bits/pixel already given by a.ico, image 0 "
+             "[pack-duplicate]\n",
          packed({{p16, 16, 16, 1, 32}, {b16, 16, 16, 1, 4, 16}})},
         {"entries that lie are made anew",
          {{"lying.ico", lying}},
          {},
          "#   0:   32 x  32, 32 bits/pixel  PNG     lying.ico, image 1\n"
-         "#   1:   16 x  16,  4 bits/pixel  bitmap  lying.ico, image 0\nPacked 2 images from 1 input files into out.ico.\n",
+         "#   1:   16 x  16,  4 bits/pixel  bitmap  lying.ico, image 0\nPacked 2 images from 1 input files "
+         "into out.ico.\n",
          "lying.ico: image 0: note: corrected: the directory says 32 x 16, the bitmap header 16 x 16 "
          "[pack-corrected]\n"
          "lying.ico: image 0: note: corrected: dwBytesInRes is 300, the image header implies 296 bytes "
          "[pack-corrected]\n"
-         "lying.ico: image 0: note: corrected: bColorCount is 0, the image has 16 (0 for 256 or more, or none) "
+         "lying.ico: image 0: note: corrected: bColorCount is 0, the image has 16 (0 for 256 or more, or "
+         "none) "
          "[pack-corrected]\n"
-         "lying.ico: image 0: note: corrected: wBitCount is 32, the image has 4 bits a pixel [pack-corrected]\n"
+         "lying.ico: image 0: note: corrected: wBitCount is 32, the image has 4 bits a pixel "
+         "[pack-corrected]\n"
          "lying.ico: image 1: note: corrected: the directory says 16 x 16, the PNG image is 32 x 32 "
          "[pack-corrected]\n"
          "lying.ico: image 1: note: corrected: dwBytesInRes is 63, the image stream spans 73 bytes "
          "[pack-corrected]\n"
-         "lying.ico: image 1: note: corrected: wBitCount is 8, the image has 32 bits a pixel [pack-corrected]\n",
+         "lying.ico: image 1: note: corrected: wBitCount is 8, the image has 32 bits a pixel "
+         "[pack-corrected]\n",
          packed({{p32, 32, 32, 1, 32}, {b16, 16, 16, 1, 4, 16}})},
         {"a broken PNG refuses the run",
          {{"16.png", p16}, {"broken.png", broken}, {"out.ico", old}},
          {},
          "",
          "broken.png: error: the IEND chunk at byte 61 has CRC 78563412, its bytes give AE426082 [png-crc]\n"
-         "out.ico: image 0: note: skipped: 16 x 16, 32 bits/pixel already given by 16.png [pack-duplicate]\n" +
+         "out.ico: image 0: note: skipped: 16 x 16, 32 bits/pixel already given by 16.png "
+         "[pack-duplicate]\n" +
              not_written,
          old},
         {"the output among the inputs",
          {{"out.ico", old}, {"32.png", p32}},
          {},
-         "#   0:   32 x  32, 32 bits/pixel  PNG     32.png\n#   1:   16 x  16, 32 bits/pixel  PNG     out.ico, "
+         "#   0:   32 x  32, 32 bits/pixel  PNG     32.png\n#   1:   16 x  16, 32 bits/pixel  PNG     "
+         "out.ico, "
          "image 0\nPacked 2 images from 2 input files into out.ico.\n",
          "",
          packed({{p32, 32, 32, 1, 32}, {p16, 16, 16, 1, 32}})},
@@ -165,7 +187,8 @@ std::vector<pack_case> pack_cases() {
          {{"a.cur", cursor}, {"b.cur", cursor32}},
          {},
          "#   0:   32 x  32,  8 bits/pixel  bitmap  b.cur, image 0\n"
-         "#   1:   16 x  16,  4 bits/pixel  bitmap  a.cur, image 0\nPacked 2 images from 2 input files into out.ico.\n",
+         "#   1:   16 x  16,  4 bits/pixel  bitmap  a.cur, image 0\nPacked 2 images from 2 input files into "
+         "out.ico.\n",
          "",
          packed({{b32, 32, 32, 0, 0}, {b16, 16, 16, 7, 3, 16}}, 2)},
         {"icons and cursors do not mix",
@@ -177,7 +200,9 @@ std::vector<pack_case> pack_cases() {
              not_written,
          {}},
         {"files that are not images, and a PNG too large",
-         {{"notes.txt", {'h', 'i', '\n'}}, {"photo.bmp", {'B', 'M', 0, 0, 0, 0}}, {"big.png", png_stream(512, 512)}},
+         {{"notes.txt", {'h', 'i', '\n'}},
+          {"photo.bmp", {'B', 'M', 0, 0, 0, 0}},
+          {"big.png", png_stream(512, 512)}},
          {},
          "",
          "notes.txt: error: not a PNG, icon or cursor file [pack-input]\n"
@@ -225,7 +250,8 @@ TEST(Pack, CommandLines) {
         {{"-o", "x.ico", "-o", "out.ico", "a.png"}, 2, "icon-pack: error: more than one output (-o) given"},
         {{"-x", "a.png"}, 2, "icon-pack: error: invalid option -- 'x'"},
         {{"a.png", "-o"}, 2, "icon-pack: error: option requires an argument -- 'o'"},
-        {{"--keep-order=yes", "-o", "out.ico", "a.png"}, 2,
+        {{"--keep-order=yes", "-o", "out.ico", "a.png"},
+         2,
          "icon-pack: error: option '--keep-order=yes' doesn't allow an argument"},
         {{"--x", "-o", "out.ico", "a.png"}, 2, "icon-pack: error: unrecognized option '--x'"},
         {{"--o", "out.ico", "a.png"}, 0, "", true},
@@ -233,11 +259,14 @@ TEST(Pack, CommandLines) {
         {{"-oout.ico", "a.png"}, 0, "", true},
         {{"a.png", "--output=out.ico", "--keep"}, 0, "", true},
         {{"--", "-o", "out.ico", "a.png"}, 2, "icon-pack: error: no output file given (-o OUTPUT)"},
-        {{"-o", "out.ico", "--", "-a.png"}, 1, "-a.png: error: can't open: No such file or directory [pack-open]"},
+        {{"-o", "out.ico", "--", "-a.png"},
+         1,
+         "-a.png: error: can't open: No such file or directory [pack-open]"},
         {{"-o", "out.ico", "-"}, 1, "-: error: standard input can't be an input; name a file [pack-input]"},
         {{"-o", "-", "a.png"}, 1, "-: error: can't be the output: it names standard output [pack-output]"},
         {{"-o", ".", "a.png"}, 1, ".: error: can't be the output: is a directory [pack-output]"},
-        {{"-o", "none/out.ico", "a.png"}, 1,
+        {{"-o", "none/out.ico", "a.png"},
+         1,
          "none/out.ico: error: can't create a file beside it: No such file or directory [pack-create]"},
         {{"--help", "-x"}, 0, ""},
         {{"--vers"}, 0, ""},
@@ -287,9 +316,10 @@ TEST(Pack, PackedImagesReadBackInAPeer) {
     const std::vector<std::string> sizes = {"48", "32", "16"};
     for (const std::string& size : sizes)
         dir.put("icon-" + size + ".png", read_file(std::string(ICON_EXAMPLES) + "/icon-" + size + ".png"));
-    ASSERT_EQ(run_program(pack, {"-o", "out.ico", "icon-16.png", "icon-48.png", "icon-32.png"}, {.cwd = dir.path()})
-                  .status,
-              0);
+    ASSERT_EQ(
+        run_program(pack, {"-o", "out.ico", "icon-16.png", "icon-48.png", "icon-32.png"}, {.cwd = dir.path()})
+            .status,
+        0);
     const run_result list = run_program(icotool, {"-l", dir.file("out.ico")}, {.host_tool = true});
     const run_result extract =
         run_program(icotool, {"-x", "-o", dir.path(), dir.file("out.ico")}, {.host_tool = true});
@@ -298,7 +328,8 @@ TEST(Pack, PackedImagesReadBackInAPeer) {
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const std::string& n = sizes[i];
         const std::string index = std::to_string(i + 1);
-        want += "--icon --index=" + index + " --width=" + n + " --height=" + n + " --bit-depth=32 --palette-size=0\n";
+        want += "--icon --index=" + index + " --width=" + n + " --height=" + n +
+                " --bit-depth=32 --palette-size=0\n";
         const bytes extracted = read_file(dir.file("out_" + index + "_" + n + "x" + n + "x32.png"));
         EXPECT_FALSE(extracted.empty());
         EXPECT_EQ(extracted, read_file(dir.file("icon-" + n + ".png"))) << n;
