@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -21,6 +20,7 @@ std::FILE* open_input(int position) {
     const int open_errno = errno;
     print_line(path);
     if (stream == nullptr) report_open_failure(open_errno);
+    errno = open_errno;
     return stream;
 }
 
@@ -60,11 +60,12 @@ bool passes_acceptance_test(const ICONDIRENTRY& entry, const BITMAPINFOHEADER& h
 }
 
 // A running FNV-1a hash of what a pass accepted: each image's input
-// position, its index in that input and its 16 entry bytes. The copy pass
-// arrives at the scan pass's value unless an input changed in between.
+// position, its index in that input, its 16 entry bytes and the 40 bytes
+// read as its header. The copy pass arrives at the scan pass's value unless
+// an input changed in between.
 class acceptance_digest {
    public:
-    void add(int position, std::int32_t index, const ICONDIRENTRY& entry) {
+    void add(int position, std::int32_t index, const ICONDIRENTRY& entry, const BITMAPINFOHEADER& header) {
         add32(static_cast<std::uint32_t>(position));
         add32(static_cast<std::uint32_t>(index));
         for (const std::uint8_t byte : {entry.bWidth, entry.bHeight, entry.bColorCount, entry.bReserved})
@@ -73,10 +74,18 @@ class acceptance_digest {
         add16(entry.wBitCount);
         add32(static_cast<std::uint32_t>(entry.dwBytesInRes));
         add32(static_cast<std::uint32_t>(entry.dwImageOffset));
+        for (const std::int32_t field : {header.biSize, header.biWidth, header.biHeight})
+            add32(as_u32(field));
+        add16(header.biPlanes);
+        add16(header.biBitCount);
+        for (const std::int32_t field : {header.biCompression, header.biSizeImage, header.biXPelsPerMeter,
+                                         header.biYPelsPerMeter, header.biClrUsed, header.biClrImportant})
+            add32(as_u32(field));
     }
     std::uint64_t value() const { return hash_; }
 
    private:
+    static std::uint32_t as_u32(std::int32_t value) { return static_cast<std::uint32_t>(value); }
     void add8(std::uint8_t byte) { hash_ = (hash_ ^ byte) * 0x100000001B3u; }
     void add16(std::uint16_t value) {
         add8(static_cast<std::uint8_t>(value & 0xFFu));
@@ -121,7 +130,11 @@ class bundler {
         for (int position = 1; position <= input_count_; ++position) {
             const owned_stream input{open_input(position)};
             if (!input) {
+                const int reason = errno;
                 report_error("can't open input file");
+                // Out of descriptors or memory says nothing about the input,
+                // and the bundle would lack it for no fault of its own.
+                if (reason == EMFILE || reason == ENFILE || reason == ENOMEM) failed_ = true;
                 continue;
             }
             prepare_input(input.get(), input_buffer_);
@@ -168,7 +181,7 @@ class bundler {
                 // beyond the directory already written.
                 copy(input, entry);
             }
-            digest_.add(position, index, entry);
+            digest_.add(position, index, entry, header);
             accepted_bytes_ += entry.dwBytesInRes;
             ++accepted_;
         }
@@ -236,50 +249,54 @@ class bundler {
     }
 
     // One image's bytes into its slot. The slot is written whole even when
-    // the input ends early: the bytes it did not deliver are written as
-    // zeros, and the run fails, so the directory stays true and nobody ships
-    // the result.
+    // the input ends early or no buffer can be had: the bytes it did not
+    // deliver are written as zeros, and the run fails, so the directory
+    // stays true and nobody ships the result.
     void copy_bytes(std::FILE* input, std::int32_t offset, std::int32_t size) {
         const std::int32_t held = deliverable(input, offset, size);
-        // Only what a short read leaves undelivered is cleared: the allocator
-        // reuses freed blocks, and clearing every image would cost a pass
-        // over its bytes.
+        // An input whose length cannot be measured is read through a block
+        // of the unmeasured limit, so a claim it cannot back costs no more.
+        const std::int32_t block = held >= 0 ? held : unmeasured_claim;
         const std::unique_ptr<std::uint8_t, free_deleter> buffer{
-            static_cast<std::uint8_t*>(std::malloc(held == 0 ? 1 : static_cast<std::size_t>(held)))};
+            static_cast<std::uint8_t*>(std::malloc(block == 0 ? 1 : static_cast<std::size_t>(block)))};
         if (!buffer) {
             report_error("can't get memory to read icon");
             failed_ = true;
+            if (!write_zeros(size) || !flushed(output_)) report_error("can't write icon");
             return;
         }
-        std::int32_t count = 0;
-        bool complete = false;
-        if (stream_seek(input, SEEK_FROM_START, offset) == IO_OK) {
-            count = held;
-            complete = stream_read(input, &count, buffer.get()) == IO_OK && held == size;
+        const std::int32_t readable = held >= 0 ? held : size;
+        bool delivered = stream_seek(input, SEEK_FROM_START, offset) == IO_OK;
+        bool written = true;
+        std::int32_t done = 0;
+        while (delivered && written && done < readable) {
+            std::int32_t count = std::min(block, readable - done);
+            delivered = stream_read(input, &count, buffer.get()) == IO_OK;
+            // What was read goes out, whether or not the read was whole.
+            written = stream_write(output_, &count, buffer.get()) == IO_OK;
+            done += count;
         }
-        if (!complete) {
+        if (!delivered || readable < size) {
             report_error("can't read icon");
             failed_ = true;
         }
-        std::memset(buffer.get() + count, 0, static_cast<std::size_t>(held - count));
-        count = held;
-        if (stream_write(output_, &count, buffer.get()) != IO_OK || !write_zeros(size - held) ||
-            !flushed(output_)) {
+        if (!written || !write_zeros(size - done) || !flushed(output_)) {
             report_error("can't write icon");
             failed_ = true;
         }
     }
 
     // How many of an image's `size` bytes its input can still deliver from
-    // `offset`. Claims up to this limit are taken at their word, which costs
-    // no system call; larger ones are measured against the input's length,
-    // so a small file that claims gigabytes costs no more memory than it holds.
+    // `offset`, or -1 when its length cannot be measured. Claims up to this
+    // limit are taken at their word, which costs no system call; larger ones
+    // are measured against the input's length, so a small file that claims
+    // gigabytes costs no more memory than it holds.
     static constexpr std::int32_t unmeasured_claim = 1 << 20;
     static std::int32_t deliverable(std::FILE* input, std::int32_t offset, std::int32_t size) {
         if (size <= unmeasured_claim) return size;
         std::int64_t end = -1;
         if (stream_seek(input, SEEK_FROM_END, 0) != IO_OK || stream_tell(input, &end) != IO_OK || end < 0)
-            return size;
+            return -1;
         return static_cast<std::int32_t>(std::clamp<std::int64_t>(end - offset, 0, size));
     }
 

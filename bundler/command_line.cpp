@@ -11,6 +11,46 @@
 
 namespace {
 
+// Bundle bytes and console lines written to one file would overwrite each
+// other.
+struct standard_stream {
+    std::FILE* stream;
+    const char* is_it;    // the refusal when the output is its file
+    const char* unknown;  // the refusal when that cannot be told
+};
+const standard_stream standard_streams[] = {
+    {stdout, "output file is also standard output", "can't tell whether the output file is standard output"},
+    {stderr, "output file is also standard error", "can't tell whether the output file is standard error"},
+};
+
+bool refused_as(const standard_stream& s, file_match match) {
+    if (match == file_match::different) return false;
+    report_error(match == file_match::same ? s.is_it : s.unknown);
+    return true;
+}
+
+// An existing output that is a standard stream's file or one of the inputs
+// is refused before it is opened, since opening it empties it: a log that
+// standard output appends to, or an icon that was to gain images, stays as
+// it was.
+bool output_is_refused(int argc, char** argv, int option) {
+    const char* const output = argv[option + 1];
+    file_identity target;
+    if (!identify_file(output, target)) return false;
+    for (const standard_stream& s : standard_streams) {
+        if (refused_as(s, path_matches_stream(output, s.stream))) return true;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (i == option || i == option + 1) continue;
+        file_identity input;
+        if (identify_file(argv[i], input) && input == target) {
+            report_error("output file is also an input file");
+            return true;
+        }
+    }
+    return false;
+}
+
 int bundle_command_line(int argc, char** argv) {
     program_argv = argv;
     const char* program = argc > 0 ? argv[0] : "icon-bundler";
@@ -32,22 +72,19 @@ int bundle_command_line(int argc, char** argv) {
         return 1;
     }
 
+    const char* const output_path = argv[option + 1];
+    if (output_is_refused(argc, argv, option)) return 1;
     // Created, or emptied, before any input is read.
-    owned_stream output{std::fopen(argv[option + 1], "wb")};
+    owned_stream output{std::fopen(output_path, "wb")};
     if (!output) {
         report_open_failure(errno);
         report_error("can't create output file");
         return 1;
     }
-    // Bundle bytes and console lines written to one file would overwrite
-    // each other.
-    if (same_file(output.get(), stdout)) {
-        report_error("output file is also standard output");
-        return 1;
-    }
-    if (same_file(output.get(), stderr)) {
-        report_error("output file is also standard error");
-        return 1;
+    // A path that named nothing before the open may still be a standard
+    // stream's file, through a name such as /dev/stdout.
+    for (const standard_stream& s : standard_streams) {
+        if (refused_as(s, same_file(output.get(), s.stream))) return 1;
     }
 
     for (int i = option + 2; i < argc; ++i) argv[i - 2] = argv[i];

@@ -11,17 +11,19 @@
 
 include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
 
-# icon_tools_bundle(OUTPUT <file> INPUTS <file>... [TARGET <name>])
+# icon_tools_bundle(OUTPUT <file> INPUTS <file>... [TARGET <name>] [ALLOW_SKIPPED])
 #
 # Bundles every acceptable image of the INPUTS, in their order, into OUTPUT.
 # A relative OUTPUT lies in the current build folder, relative INPUTS in the
 # current source folder. The bundle is made by a target built by default,
 # named TARGET or, without it, icon_bundle_<output's file name>, and made
-# again whenever an input or the bundler changes. When the bundler fails
-# (it cannot write the bundle), the build fails and no bundle is left behind:
-# the bundler writes <OUTPUT>.part, which becomes OUTPUT only on success.
+# again whenever an input or the bundler changes. When the bundler fails, or
+# reports any problem (a skipped input or image included, unless
+# ALLOW_SKIPPED is given), the build fails and the previous bundle, if any,
+# stays in place: the bundler writes <OUTPUT>.part, which becomes OUTPUT only
+# on success.
 function(icon_tools_bundle)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;TARGET" "INPUTS")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "ALLOW_SKIPPED" "OUTPUT;TARGET" "INPUTS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "icon_tools_bundle: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -47,14 +49,15 @@ function(icon_tools_bundle)
     string(MAKE_C_IDENTIFIER "icon_bundle_${name}" target)
   endif()
 
+  set(step "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/IconToolsBundle.cmake")
   cmake_path(GET output PARENT_PATH output_dir)
   file(MAKE_DIRECTORY "${output_dir}")
   list(LENGTH inputs count)
   add_custom_command(
     OUTPUT "${output}"
-    COMMAND IconTools::icon-bundler -o "${output}.part" ${inputs}
-    COMMAND "${CMAKE_COMMAND}" -E rename "${output}.part" "${output}"
-    DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-bundler>"
+    COMMAND "${CMAKE_COMMAND}" "-DBUNDLER=$<TARGET_FILE:IconTools::icon-bundler>" "-DOUTPUT=${output}"
+            "-DALLOW_SKIPPED=${arg_ALLOW_SKIPPED}" -P "${step}" ${inputs}
+    DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-bundler>" "${step}"
     COMMENT "Bundling ${count} icon files into ${arg_OUTPUT}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")

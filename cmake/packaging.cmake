@@ -70,7 +70,7 @@ endif()
 install(EXPORT IconToolsTargets NAMESPACE IconTools:: DESTINATION ${ICON_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/IconToolsConfig.cmake
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/IconToolsConfig.cmake ${CMAKE_CURRENT_LIST_DIR}/IconToolsBundle.cmake
               ${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
         DESTINATION ${ICON_CMAKE_DIR})
 

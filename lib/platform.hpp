@@ -2,6 +2,7 @@
 // Windows answer differently. Each has both forms behind one function.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -18,11 +19,32 @@ bool secure_standard_streams();
 // writes lose nothing.
 bool standard_output_discarded();
 
-// True when both streams write to the same stored file or pipe: the same
-// device and inode (on Windows, the same volume and file index). Character
-// devices such as the null device or a terminal never count: two streams
-// on them cannot overwrite each other's bytes.
-bool same_file(std::FILE* a, std::FILE* b);
+// What can be told of whether two names or streams are one stored file.
+// Character devices such as the null device or a terminal never count as
+// one: two streams on them cannot overwrite each other's bytes.
+enum class file_match { different, same, unknown };
+
+// Whether both streams write to the same stored file or pipe: the same
+// device and inode (on Windows, the same volume and file index, or failing
+// those the same final path). unknown only where a disk file's identity
+// cannot be read by any means, as Windows may answer for an inherited handle.
+file_match same_file(std::FILE* a, std::FILE* b);
+
+// The same for the existing file at `path` and a stream; different when
+// nothing exists at `path`, which is then not opened or changed.
+file_match path_matches_stream(const char* path, std::FILE* stream);
+
+// Who a stored file is: its device and inode, or on Windows its volume and
+// file index. Hard and symbolic links to one file give one identity.
+struct file_identity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const file_identity&) const = default;
+};
+
+// The identity of the file at `path`, which is not opened for reading or
+// writing; false when nothing is there, or a character device.
+bool identify_file(const char* path, file_identity& identity);
 
 // What a path names now, for an output that must be a regular file or
 // nothing yet.

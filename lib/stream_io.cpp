@@ -28,6 +28,24 @@ int put_byte(unsigned char byte, std::FILE* stream) {
 #endif
 }
 
+// Positions in 64 bits on every host: Windows' fseek and ftell take and
+// give a 32-bit long, and so cannot place or measure beyond 2 GiB.
+int seek_to(std::FILE* stream, std::int32_t offset, int origin) {
+#ifdef _WIN32
+    return _fseeki64(stream, offset, origin);
+#else
+    return std::fseek(stream, offset, origin);
+#endif
+}
+
+std::int64_t tell_of(std::FILE* stream) {
+#ifdef _WIN32
+    return _ftelli64(stream);
+#else
+    return static_cast<std::int64_t>(std::ftell(stream));
+#endif
+}
+
 }  // namespace
 
 io_result stream_read(std::FILE* stream, std::int32_t* count, void* buffer) {
@@ -80,11 +98,11 @@ io_result stream_seek(std::FILE* stream, std::int16_t mode, std::int32_t offset)
         case SEEK_FROM_CURRENT: origin = SEEK_CUR; break;
         default: return IO_ERROR;
     }
-    return std::fseek(stream, offset, origin) == 0 ? IO_OK : IO_ERROR;
+    return seek_to(stream, offset, origin) == 0 ? IO_OK : IO_ERROR;
 }
 
 io_result stream_tell(std::FILE* stream, std::int64_t* position) {
-    *position = static_cast<std::int64_t>(std::ftell(stream));
+    *position = tell_of(stream);
     return IO_OK;
 }
 

@@ -105,11 +105,11 @@ class packer {
         return false;
     }
 
+    // A file the program's messages go to would be replaced under them; one
+    // whose identity cannot be told is refused as well.
     static const char* shared_with_console(const char* path) {
-        const owned_stream existing{std::fopen(path, "rb")};
-        if (!existing) return nullptr;
-        if (same_file(existing.get(), stdout)) return "it is also standard output";
-        if (same_file(existing.get(), stderr)) return "it is also standard error";
+        if (path_matches_stream(path, stdout) != file_match::different) return "it is also standard output";
+        if (path_matches_stream(path, stderr) != file_match::different) return "it is also standard error";
         return nullptr;
     }
 

@@ -8,6 +8,7 @@
 #endif
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -278,20 +279,41 @@ TEST(Bundler, GeneratedInputs) {
     }
 }
 
-TEST(Bundler, MissingInputAndTheOutputAsInput) {
-    const scratch_dir dir;
+// An existing output that is one of the inputs, by its name or through a
+// link, is refused before it is opened: the icon that was to gain images
+// keeps them. Any other existing output is replaced.
+TEST(Bundler, OutputThatNamesAnInput) {
     const bytes good = icon_file({png_image(64)});
-    const std::string in = dir.put("in.ico", good);
-    const std::string out = dir.put("out.ico", good);  // emptied before any input is read
-    const std::string missing = dir.file("missing.ico");
-    const run_result r = run_program(bundler, {in, missing, "-o", out, out, in});
-    EXPECT_EQ(r.out, in + "\n#   0: PNG (Vista) icon\n" + missing + "\n" + out + "\n" + in +
-                         "\n#   0: PNG (Vista) icon\n" + in + "\n" + missing + "\n" + out + "\n" + in +
-                         "\nBundled 2 icons from 4 input files.\n\n");
-    const std::string open_failed =
-        "open failed: No such file or directory\n## ERROR: can't open input file\n";
-    EXPECT_EQ(r.err, open_failed + "## ERROR: can't read ICONDIR\n" + open_failed);
-    EXPECT_EQ(r.status, 0);
+    const bytes earlier = icon_file({png_image(50), png_image(70)});
+    enum class naming { itself, hard_link, symbolic_link, other_file };
+    for (const naming how : {naming::itself, naming::hard_link, naming::symbolic_link, naming::other_file}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        if (how == naming::symbolic_link && on_windows) continue;  // links need privileges there
+        const scratch_dir dir;
+        const std::string in = dir.put("in.ico", good);
+        const std::string out = dir.put("out.ico", earlier);
+        const std::string missing = dir.file("missing.ico");
+        std::string named = out;
+        if (how == naming::hard_link) std::filesystem::create_hard_link(out, named = dir.file("link.ico"));
+        if (how == naming::symbolic_link) std::filesystem::create_symlink(out, named = dir.file("link.ico"));
+        if (how == naming::other_file) named = in;
+        const run_result r = run_program(bundler, {named, missing, "-o", out, in});
+        if (how != naming::other_file) {
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "## ERROR: output file is also an input file\n");
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(read_file(out), earlier);
+            continue;
+        }
+        EXPECT_EQ(r.out, in + "\n#   0: PNG (Vista) icon\n" + missing + "\n" + in +
+                             "\n#   0: PNG (Vista) icon\n" + in + "\n" + missing + "\n" + in +
+                             "\nBundled 2 icons from 3 input files.\n\n");
+        const std::string open_failed =
+            "open failed: No such file or directory\n## ERROR: can't open input file\n";
+        EXPECT_EQ(r.err, open_failed + open_failed);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(read_file(out), bundle_of({image_of(good, 0), image_of(good, 0)}));
+    }
 }
 
 // An input that changes between the passes: unless the copy pass accepts
@@ -316,6 +338,8 @@ TEST(Bundler, InputsThatChangeBetweenThePasses) {
     const bytes a_cut(a.begin(), a.begin() + 30);  // entry 1 cut, image 0 gone
     const bytes a_replaced = icon_file({sized_bitmap(16, 32, 4), png_image(100)});
     const bytes a_grown = icon_file({sized_bitmap(16, 32, 4), png_image(120), png_image(50)});
+    // The same directory, but the bitmap became a PNG image of its size.
+    const bytes a_reheadered = icon_file({png_image(296), png_image(120)});
     struct row {
         const char* name;
         std::optional<bytes> then;  // a as the copy pass finds it; none when gone
@@ -327,6 +351,10 @@ TEST(Bundler, InputsThatChangeBetweenThePasses) {
         {"cut", a_cut, {image_of(b, 0)}, true},
         {"gone", std::nullopt, {image_of(b, 0)}, true},
         {"replaced", a_replaced, {image_of(a_replaced, 0), image_of(a_replaced, 1), image_of(b, 0)}, true},
+        {"same directory, other image header",
+         a_reheadered,
+         {image_of(a_reheadered, 0), image_of(a_reheadered, 1), image_of(b, 0)},
+         true},
         {"grown", a_grown, {image_of(a_grown, 0), image_of(a_grown, 1), image_of(a_grown, 2)}, true},
     };
     for (const row& r : rows) {
@@ -386,6 +414,48 @@ TEST(Bundler, SizesOutOfRangeAreRefused) {
         "## ERROR: image size out of range; skipping icon\n## ERROR: image size out of range; skipping icon\n"
         "## ERROR: can't read icon\n## ERROR: can't read icon\n");
     EXPECT_EQ(r.status, 1);
+}
+
+// A claim beyond the unmeasured limit costs no more memory than the input
+// holds: where the input's length cannot be measured, it is copied through
+// a fixed block; an input over 4 GiB is measured in 64 bits on every host.
+TEST(Bundler, LargeClaimsCostWhatTheInputHolds) {
+    struct row {
+        const char* name;
+        std::uint64_t length;  // of the input file, at least its icon's bytes
+        std::uint32_t claim;   // the PNG image's dwBytesInRes
+        bool unmeasured;       // its length cannot be measured
+        std::string err;
+        int status;
+    };
+    const row rows[] = {
+        {"length that cannot be measured", 100, 2000000000, true, "## ERROR: can't read icon\n", 1},
+        {"input over 4 GiB", (std::uint64_t{1} << 32) + 50, 2 << 20, false, "", 0},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::function<void()> start = address_space_limit();
+        if (r.unmeasured) {
+#ifndef ICON_REOPEN_SHIM
+            continue;
+#else
+            start = [limit = start] {
+                preload_reopen_shim();
+                if (limit) limit();
+            };
+#endif
+        }
+        const scratch_dir dir;
+        const std::string in =
+            dir.put("in.ico", patched(icon_file({png_image(40)}), entry_at(0) + 8, r.claim));
+        std::filesystem::resize_file(in, r.length);
+        if (r.unmeasured) write_file(in + ".unmeasured", "");
+        const run_result result = run_program(bundler, {"-o", null_device, in}, {.in_child = start});
+        EXPECT_EQ(result.out,
+                  in + "\n#   0: PNG (Vista) icon\n" + in + "\nBundled 1 icons from 1 input files.\n\n");
+        EXPECT_EQ(result.err, r.err);
+        EXPECT_EQ(result.status, r.status);
+    }
 }
 
 TEST(Bundler, AtMost65535Icons) {

@@ -46,12 +46,18 @@ struct output_case {
     std::string err;
     int status;
     file_check file;
+    // What out.ico holds before the run, when it is there already: one
+    // line, which a standard stream that goes to it finds ahead of its own.
+    std::string before = {};
+    // Not under a wrapper or an emulator, which open files of their own.
+    bool unwrapped_only = false;
 };
 
 const std::string write_directory = "## ERROR: can't write icon directory\n";
 const std::string write_icon = "## ERROR: can't write icon\n";
 const std::string write_stdout = "## ERROR: can't write standard output\n";
 const std::string open_failed = "open failed: No such file or directory\n## ERROR: can't open input file\n";
+const std::string too_many = "open failed: Too many open files\n## ERROR: can't open input file\n";
 
 const std::vector<bytes> small = {png_image(100)};
 // Its first image alone is larger than the file-size limit.
@@ -62,6 +68,8 @@ const run_options as_is{};
 run_options closing(int stream) { return {.closed = stream}; }
 run_options stdout_to(const char* name) { return {.out_file = name}; }
 run_options stderr_to(const char* name) { return {.err_file = name}; }
+run_options stdout_appends_to(const char* name) { return {.out_file = name, .append = true}; }
+run_options stderr_appends_to(const char* name) { return {.err_file = name, .append = true}; }
 
 // Closed standard streams, and an output that is the file a standard stream
 // goes to, on every platform.
@@ -69,11 +77,19 @@ std::vector<output_case> output_cases() {
     using enum file_check;
     return {
         // Bundle and listing in one file would overwrite each other; the
-        // file was emptied when the output was created.
+        // file was emptied by the redirection, not by the program.
         {"output is the file standard output goes to", bundler, small, "", stdout_to("out.ico"), false, 0,
          false, false, "## ERROR: output file is also standard output\n", 1, none},
         {"output is the file standard error goes to", bundler, small, "", stderr_to("out.ico"), false, 0,
          false, true, "## ERROR: output file is also standard error\n", 1, none},
+        // A log that a standard stream appends to (`>> build.log`) is
+        // refused before the output is opened, and so is not emptied.
+        {"output is the log standard output appends to", bundler, small, "", stdout_appends_to("out.ico"),
+         false, 0, false, false, "## ERROR: output file is also standard output\n", 1, none,
+         "earlier lines\n"},
+        {"output is the log standard error appends to", bundler, small, "", stderr_appends_to("out.ico"),
+         false, 0, false, true, "earlier lines\n## ERROR: output file is also standard error\n", 1, none,
+         "earlier lines\n"},
         // A closed stream is as good as the null device: no file the program
         // opens takes its place.
         {"bundler, standard input closed", bundler, small, "", closing(0), true, 2, true, true,
@@ -117,6 +133,14 @@ void stdout_on_full_device() {
     close(full);
 }
 
+// Descriptors 0 to 3 (the output) are all the program may have, so no
+// input can be opened.
+void limit_descriptors() {
+    for (int fd = 3; fd < 64; ++fd) close(fd);
+    const rlimit limit{4, 4};
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 run_options in_child(void (*hook)()) { return {.in_child = hook}; }
 
 // File-size limits, a full standard output and the /dev/std* names:
@@ -140,8 +164,23 @@ std::vector<output_case> posix_output_cases() {
          false, write_stdout, 1, whole},
         {"inspector, standard output full", inspector, small, "", in_child(stdout_on_full_device), false, 0,
          false, false, write_stdout, 1, none},
-        // Bundle and listing in one file would overwrite each other; the
-        // file was emptied when the output was created.
+        // Running out of descriptors says nothing about the inputs: the
+        // empty icon is written, but the run fails.
+        {"no descriptor left for an input",
+         bundler,
+         {},
+         "",
+         in_child(limit_descriptors),
+         false,
+         2,
+         true,
+         true,
+         too_many + too_many,
+         1,
+         whole,
+         "",
+         true},
+        // Bundle and listing in one file would overwrite each other.
         {"output is standard output", bundler, small, "/dev/stdout", as_is, false, 0, false, false,
          "## ERROR: output file is also standard output\n", 1, none},
         {"output is standard error", bundler, small, "/dev/stderr", as_is, false, 0, false, true,
@@ -176,8 +215,15 @@ void check_outputs(const std::vector<output_case>& cases) {
     for (const output_case& c : cases) {
         SCOPED_TRACE(c.name);
         if (wrapped && c.start.closed == 2) continue;
+        if (c.unwrapped_only && (wrapped || programs_run_emulated())) continue;
         const scratch_dir dir;
         const bytes input = icon_file(c.images);
+        if (!c.before.empty()) {
+            // Written as the programs' text is: with CR LF on Windows.
+            std::string text = c.before;
+            if (on_windows) text.insert(text.size() - 1, "\r");
+            write_file(dir.file("out.ico"), text);
+        }
         std::vector<std::string> inputs = {dir.put("in.ico", input)};
         if (c.missing_input) inputs.push_back(dir.file("missing.ico"));
         const std::string output = *c.output == '\0' ? dir.file("out.ico") : c.output;
@@ -201,7 +247,7 @@ void check_outputs(const std::vector<output_case>& cases) {
                                         : "Bundled " + std::to_string(c.images.size()) + " icons from " +
                                               std::to_string(inputs.size()) + " input files.\n\n";
         }
-        EXPECT_EQ(r.out, c.out_kept ? out : "");
+        EXPECT_EQ(r.out, (start.out_file.empty() ? "" : c.before) + (c.out_kept ? out : ""));
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.status, c.status);
 

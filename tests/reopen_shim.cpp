@@ -2,6 +2,8 @@
 // an input between the bundler's two passes: from the second time a path is
 // opened for reading, "<path>.then" is opened in its place when that file
 // exists, and the open fails as for a missing file when "<path>.gone" exists.
+// A stream opened on a path beside which "<path>.unmeasured" exists cannot
+// seek to its end, as for some /proc and FUSE files.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -14,16 +16,30 @@ namespace {
 
 using fopen_function = std::FILE* (*)(const char*, const char*);
 
+// Never destroyed: streams may be closed while the program exits.
+std::set<std::FILE*>& unmeasured() {
+    // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): the shim's one table
+    static auto* const streams = new std::set<std::FILE*>;
+    return *streams;
+}
+
+std::FILE* open_marked(fopen_function real, const char* path, const char* mode) {
+    std::FILE* const stream = real(path, mode);
+    if (stream != nullptr && access((std::string(path) + ".unmeasured").c_str(), F_OK) == 0)
+        unmeasured().insert(stream);
+    return stream;
+}
+
 std::FILE* open_as_changed(fopen_function real, const char* path, const char* mode) {
     static std::set<std::string> opened;
-    if (mode[0] != 'r' || opened.insert(path).second) return real(path, mode);
+    if (mode[0] != 'r' || opened.insert(path).second) return open_marked(real, path, mode);
     const std::string name = path;
     if (access((name + ".gone").c_str(), F_OK) == 0) {
         errno = ENOENT;
         return nullptr;
     }
     const std::string then = name + ".then";
-    return real(access(then.c_str(), F_OK) == 0 ? then.c_str() : path, mode);
+    return open_marked(real, access(then.c_str(), F_OK) == 0 ? then.c_str() : path, mode);
 }
 
 }  // namespace
@@ -36,4 +52,21 @@ extern "C" std::FILE* fopen(const char* path, const char* mode) {
 extern "C" std::FILE* fopen64(const char* path, const char* mode) {
     static const auto real = reinterpret_cast<fopen_function>(dlsym(RTLD_NEXT, "fopen64"));
     return open_as_changed(real, path, mode);
+}
+
+extern "C" int fseek(std::FILE* stream, long offset, int whence) {
+    using fseek_function = int (*)(std::FILE*, long, int);
+    static const auto real = reinterpret_cast<fseek_function>(dlsym(RTLD_NEXT, "fseek"));
+    if (whence == SEEK_END && unmeasured().count(stream) != 0) {
+        errno = ESPIPE;
+        return -1;
+    }
+    return real(stream, offset, whence);
+}
+
+extern "C" int fclose(std::FILE* stream) {
+    using fclose_function = int (*)(std::FILE*);
+    static const auto real = reinterpret_cast<fclose_function>(dlsym(RTLD_NEXT, "fclose"));
+    unmeasured().erase(stream);
+    return real(stream);
 }

@@ -160,11 +160,18 @@ std::string quoted(const std::string& arg) {
     return out + "\"";
 }
 
-HANDLE inheritable(const std::string& path, bool write) {
+enum class opening { read, write, append };
+
+HANDLE inheritable(const std::string& path, opening how) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return CreateFileW(wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD access = how == opening::read    ? GENERIC_READ
+                         : how == opening::write ? GENERIC_WRITE
+                                                 : FILE_APPEND_DATA;
+    const DWORD disposition = how == opening::read    ? OPEN_EXISTING
+                              : how == opening::write ? CREATE_ALWAYS
+                                                      : OPEN_ALWAYS;
+    return CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Starts argv[0] with the three standard handles given (a closed stream has
@@ -182,8 +189,9 @@ int start_and_wait(const std::vector<std::string>& argv, const run_options& opti
         ADD_FAILURE() << "a command line of " << command_line.size() << " characters; Windows takes 32,767";
         return 127;
     }
-    HANDLE handles[3] = {inheritable(null_device, false), inheritable(out_path, true),
-                         inheritable(err_path, true)};
+    const opening writing = options.append ? opening::append : opening::write;
+    HANDLE handles[3] = {inheritable(null_device, opening::read), inheritable(out_path, writing),
+                         inheritable(err_path, writing)};
     for (HANDLE h : handles)
         if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open a standard stream's file");
     STARTUPINFOW startup{};
@@ -232,8 +240,9 @@ int start_and_wait(const std::vector<std::string>& argv, const run_options& opti
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         const int in = open(null_device.c_str(), O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int writing = O_WRONLY | O_CREAT | (options.append ? O_APPEND : O_TRUNC);
+        const int out = open(out_path.c_str(), writing, 0600);
+        const int err = open(err_path.c_str(), writing, 0600);
         if (in < 0 || out < 0 || err < 0) _exit(126);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
         dup2(in, 0);

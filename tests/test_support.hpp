@@ -81,6 +81,7 @@ struct run_options {
     int closed = -1;            // a standard stream (0, 1 or 2) it starts without
     std::string out_file = {};  // where its standard output goes, when not captured apart
     std::string err_file = {};  // the same for standard error
+    bool append = false;        // out_file and err_file are appended to, as by >>, not emptied
     // A program of the machine that runs the tests, such as a peer reader:
     // started as it is, never through ICON_TEST_WRAPPER or an emulator.
     bool host_tool = false;

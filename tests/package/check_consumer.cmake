@@ -1,8 +1,8 @@
 # Installs a build into a scratch prefix and builds the project in consumer/
 # against it, as another project would use icon-tools. Its bundle must hold
 # what the installed bundler makes of the same inputs, be made again when an
-# input changes and only then, and a bundler that fails must fail the build,
-# every time it is run.
+# input changes and only then, and a bundler that fails or skips an input
+# must fail the build, every time it is run, leaving the previous bundle.
 #
 #   cmake -DBUILD_DIR=<build to install> -DCONSUMER=<consumer/> -DEXAMPLES=<examples/>
 #         -DWORK_DIR=<scratch folder> -P check_consumer.cmake
@@ -29,10 +29,12 @@ endfunction()
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 file(COPY ${CONSUMER}/CMakeLists.txt ${EXAMPLES}/palette.ico ${EXAMPLES}/truecolor.ico
      ${EXAMPLES}/png.ico ${EXAMPLES}/icon-16.png ${EXAMPLES}/icon-32.png DESTINATION ${src})
+file(WRITE ${src}/notes.txt "not an icon\n")
 run(${CMAKE_COMMAND} -S ${src} -B ${build} -DCMAKE_PREFIX_PATH=${prefix})
 
 # Builds the consumer, or only the given targets; `expect` is one of BUNDLES,
-# UP_TO_DATE, FAILS.
+# UP_TO_DATE, FAILS (the bundler cannot create its output), SKIPS (it skipped
+# an input).
 function(build expect)
   if(ARGN)
     set(targets --target ${ARGN})
@@ -43,6 +45,10 @@ function(build expect)
   if(expect STREQUAL "FAILS")
     if(status EQUAL 0 OR NOT out MATCHES "can't create output file")
       message(FATAL_ERROR "the build should have failed with the bundler (status ${status}):\n${out}")
+    endif()
+  elseif(expect STREQUAL "SKIPS")
+    if(status EQUAL 0 OR NOT out MATCHES "can't read ICONDIR" OR NOT out MATCHES "skipped inputs or images")
+      message(FATAL_ERROR "the build should have failed on a skipped input (status ${status}):\n${out}")
     endif()
   elseif(NOT status EQUAL 0)
     message(FATAL_ERROR "the build failed (${status}):\n${out}")
@@ -74,6 +80,9 @@ endfunction()
 
 build(BUNDLES)
 check_bundle(4 palette.ico truecolor.ico)
+if(NOT EXISTS ${build}/bundles/lenient.ico)
+  message(FATAL_ERROR "ALLOW_SKIPPED did not take the bundle with a skipped input")
+endif()
 build(UP_TO_DATE)
 
 # The packed icon: what the installed icon-pack makes of the same inputs.
@@ -83,6 +92,14 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/packs/app.ico
 if(differ)
   message(FATAL_ERROR "packs/app.ico is not what icon-pack makes of its inputs")
 endif()
+# An input that is not an icon: the build fails, and the bundle made before
+# stays as it was.
+file(COPY_FILE ${src}/truecolor.ico ${WORK_DIR}/truecolor.ico)
+file(WRITE ${src}/truecolor.ico "not an icon\n")
+build(SKIPS icon_bundle_app_ico)
+build(SKIPS icon_bundle_app_ico)
+file(COPY_FILE ${WORK_DIR}/truecolor.ico ${src}/truecolor.ico)
+check_bundle(4 palette.ico truecolor.ico)
 
 # An input changes: one PNG image instead of three bitmaps.
 file(COPY_FILE ${src}/png.ico ${src}/palette.ico)
