@@ -1,8 +1,8 @@
 #include "command_line.hpp"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "pack_icons.hpp"
@@ -34,16 +34,11 @@ const char* const help_text =
 
 // "icon-pack: error: <message>", the usage line and where help is found;
 // answers the usage status.
-__attribute__((format(printf, 1, 2))) int usage_error(const char* format, ...) {
-    char message[512];
-    std::va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
+int usage_error(const std::string& message) {
     std::fprintf(stderr,
                  "%s: error: %s\nUsage: %s -o OUTPUT [--keep-order] INPUT...\n"
                  "Try '%s --help' for more information.\n",
-                 program, message, program, program);
+                 program, message.c_str(), program, program);
     return usage_status;
 }
 
@@ -102,7 +97,7 @@ parsed parse(int argc, char** argv, pack_request& request) {
         if (arg[1] != '-') {
             // Short options: only -o, its path joined to it or the next argument.
             if (arg[1] != 'o') {
-                result.status = usage_error("invalid option -- '%c'", arg[1]);
+                result.status = usage_error("invalid option -- '" + std::string(1, arg[1]) + "'");
                 return result;
             }
             const char* path = arg[2] != '\0' ? arg + 2 : (i + 1 < argc ? argv[++i] : nullptr);
@@ -118,12 +113,13 @@ parsed parse(int argc, char** argv, pack_request& request) {
         const std::string_view name = text.substr(0, equals);
         const long_option option = find_long_option(name);
         if (option == long_option::none || option == long_option::ambiguous) {
-            result.status = usage_error(
-                option == long_option::none ? "unrecognized option '%s'" : "option '%s' is ambiguous", arg);
+            const std::string quoted = "'" + std::string(arg) + "'";
+            result.status = usage_error(option == long_option::none ? "unrecognized option " + quoted
+                                                                    : "option " + quoted + " is ambiguous");
             return result;
         }
         if (option != long_option::output && equals != std::string_view::npos) {
-            result.status = usage_error("option '%s' doesn't allow an argument", arg);
+            result.status = usage_error("option '--" + std::string(name) + "' doesn't allow an argument");
             return result;
         }
         switch (option) {
