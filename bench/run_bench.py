@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Benchmark of icon-bundler and icon-inspector.
+"""Benchmark of icon-bundler, icon-inspector, icon-lint and icon-pack.
 
 Generates a deterministic corpus of icon files in a temporary folder:
 
   large/  120 icon files of about 0.4 MB: 256, 128 and 64 pixel 32-bit
           bitmaps and a 128 pixel PNG image each;
   small/  4,000 icon files: 16, 32 and 48 pixel bitmaps whose depths rotate
-          through 4, 8 and 32 bits, and a 16 pixel PNG image each.
+          through 4, 8 and 32 bits, and a 16 pixel PNG image each;
+  pngs/   256 RGBA PNG files, one of each size from 1 to 256 pixels, about
+          22 MB (with --pack).
 
 It then checks that the programs still produce exactly the bytes recorded
 below (output file, standard output, standard error, exit status), and times,
@@ -15,6 +17,7 @@ alternating, with several repetitions, the median of each of:
   icon-bundler over large/  against  cat large/* > file
   icon-bundler over small/  against  cat small/* > file
   icon-inspector over small/ against icotool -l small/* > file
+  icon-pack over pngs/      against  cat pngs/* > file (with --pack)
 
 Every timed run writes its standard output, and the bundler its icon file,
 to real files; the previous ones are removed before the timer starts, as a
@@ -30,15 +33,15 @@ merge the same icon files: the 120 large files, and the first 250 small ones
 (1,000 images: ImageMagick 6 aborts past about 1,024). They are timed against
 cat and icon-bundler on the same files.
 
-The bundler's peak resident memory (/usr/bin/time -f %M) is compared with the
-largest image plus 4 MiB.
+The bundler's and icon-pack's peak resident memory (/usr/bin/time -f %M) is
+compared with the largest image plus 4 MiB.
 
 With --lint, icon-lint is timed over small/ against icon-inspector over the
 same files in the same run (target: 1.5 times), its findings over both
 corpora are counted by check, and its peak resident memory on a file with a
 200 MB PNG image is compared with a plain run on one small file plus 4 MiB.
 
-Usage: run_bench.py --bundler PATH --inspector PATH [--lint PATH] [--reps N]
+Usage: run_bench.py --bundler PATH --inspector PATH [--lint PATH] [--pack PATH] [--reps N]
                     [--peer-reps N] [--no-floor] [--no-peers] [--keep]
 Exit status 1 when an output differs from the recorded one, else 0.
 """
@@ -60,6 +63,7 @@ import zlib
 
 LARGE_FILES = 120
 SMALL_FILES = 4000
+PNG_FILES = 256
 # ImageMagick 6 aborts when it merges more than about 1,024 images.
 PEER_SMALL_FILES = 250
 
@@ -69,12 +73,14 @@ RECORDED = {
     "bundler large": "8c8d1d7c0794339605065ad7611fa787695b968f6a23686f4081933acb718f95",
     "bundler small": "95a72685b303ec9b55e1915d852cef8f97d1e6d5406004ebc537a97f0737afa5",
     "inspector small": "7191c01ff0eaf868d4838ff0ecfdfd9ad7483143f89e0f24093b298649efdc20",
+    "pack pngs": "8502f6ec99acd7b8b7564098880e0ca95277f5dd193a341ac1d91f910d34797c",
 }
 
 TARGETS = {
     "bundler large": 1.25,
     "bundler small": 2.1,
     "inspector small": 0.75,
+    "pack pngs": 1.5,
 }
 
 # ---------------------------------------------------------------- corpus
@@ -190,6 +196,24 @@ def make_corpus(root):
             f.write(icon_file(images))
         small.append(path)
     return large, small, largest
+
+
+def make_pngs(root):
+    """Writes pngs/: one RGBA PNG file of each size from 1 to PNG_FILES
+    pixels, in a shuffled order of names so that icon-pack must sort them;
+    answers their paths relative to root and the largest file's size."""
+    os.makedirs(os.path.join(root, "pngs"))
+    paths = []
+    largest = 0
+    for k in range(PNG_FILES):
+        size = (k * 97) % PNG_FILES + 1
+        data = png_image(size, k + 29)
+        largest = max(largest, len(data))
+        path = os.path.join("pngs", "%03d.png" % k)
+        with open(os.path.join(root, path), "wb") as f:
+            f.write(data)
+        paths.append(path)
+    return paths, largest
 
 
 # ---------------------------------------------------------------- runs
@@ -502,6 +526,7 @@ def main():
     parser.add_argument("--bundler", required=True)
     parser.add_argument("--inspector", required=True)
     parser.add_argument("--lint", help="icon-lint, timed against icon-inspector")
+    parser.add_argument("--pack", help="icon-pack, timed and checked as well")
     parser.add_argument("--reps", type=int, default=9, help="timed repetitions (default 9)")
     parser.add_argument("--peer-reps", type=int, default=3, help="repetitions of the peers (default 3)")
     parser.add_argument("--no-floor", action="store_true", help="do not replay the system calls")
@@ -526,6 +551,13 @@ def main():
         print("corpus: %d large files, %.1f MB; %d small files, %.1f MB; largest image %d bytes"
               % (len(large), size_large / mib, len(small), size_small / mib, largest))
 
+        pngs = []
+        if args.pack:
+            pngs, largest_png = make_pngs(root)
+            largest = max(largest, largest_png)
+            print("corpus: %d PNG files, %.1f MB" % (len(pngs), sum(
+                os.path.getsize(os.path.join(root, p)) for p in pngs) / mib))
+
         cases = {
             "bundler large": (Run([[bundler, "-o", "out.ico"] + large], ["out.ico"]),
                               Run([["cat"] + large]), "cat"),
@@ -534,11 +566,14 @@ def main():
             "inspector small": (Run([[inspector] + small]), Run([[icotool, "-l"] + small]),
                                 "icotool -l"),
         }
+        if args.pack:
+            cases["pack pngs"] = (Run([[os.path.abspath(args.pack), "-o", "out.ico"] + pngs], ["out.ico"]),
+                                  Run([["cat"] + pngs]), "cat")
 
         # Every byte the programs write must be what it was.
         same = True
         for name, (run, _, _) in cases.items():
-            got = checksum(run.cmds[0], root, "out.ico" if name.startswith("bundler") else None)
+            got = checksum(run.cmds[0], root, "out.ico" if name.startswith(("bundler", "pack")) else None)
             want = RECORDED[name]
             ok = got == want
             same = same and ok
@@ -577,13 +612,15 @@ def main():
                      "met" if ok else "NOT MET", floor_text, t["program"][1] * 1e3, t["base"][1] * 1e3,
                      t["program"][1] / t["base"][1]))
 
-        rss = max(peak_rss_kib(cases[name][0].cmds[0], root) for name in ("bundler large", "bundler small")
-                  for _ in range(3))
         limit = (largest + 4 * mib) / 1024
-        ok = rss <= limit
-        met = met and ok
-        print("  bundler peak RSS %d KiB (largest image %d B + 4 MiB = %.0f KiB) %s"
-              % (rss, largest, limit, "met" if ok else "NOT MET"))
+        for program, names in (("bundler", ("bundler large", "bundler small")), ("icon-pack", ("pack pngs",))):
+            if names[0] not in cases:
+                continue
+            rss = max(peak_rss_kib(cases[name][0].cmds[0], root) for name in names for _ in range(3))
+            ok = rss <= limit
+            met = met and ok
+            print("  %s peak RSS %d KiB (largest image %d B + 4 MiB = %.0f KiB) %s"
+                  % (program, rss, largest, limit, "met" if ok else "NOT MET"))
 
         if args.lint:
             met = lint_rows(os.path.abspath(args.lint), inspector, root, large, small, args.reps) and met

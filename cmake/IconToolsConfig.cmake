@@ -2,10 +2,13 @@
 #
 #   find_package(IconTools 1.0 REQUIRED)
 #   icon_tools_bundle(OUTPUT app.ico INPUTS icons/16.ico icons/32.ico)
+#   icon_tools_pack(OUTPUT app.ico INPUTS icons/16.png icons/32.png)
 #
 # gives the programs as imported executables, IconTools::icon-bundler,
-# IconTools::icon-inspector and IconTools::icon-lint, and icon_tools_bundle(),
-# which adds a build rule that bundles icon files with icon-bundler.
+# IconTools::icon-inspector, IconTools::icon-lint and IconTools::icon-pack,
+# icon_tools_bundle(), which adds a build rule that bundles icon files with
+# icon-bundler, and icon_tools_pack(), which adds one that packs PNG files
+# with icon-pack.
 
 include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
 
@@ -65,6 +68,59 @@ function(icon_tools_bundle)
             "-DALLOW_SKIPPED=${arg_ALLOW_SKIPPED}" ${lint} -P "${step}" ${inputs}
     DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-bundler>" "${step}" ${lint_depends}
     COMMENT "Bundling ${count} icon files into ${arg_OUTPUT}"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS "${output}")
+endfunction()
+
+# icon_tools_pack(OUTPUT <file> INPUTS <file>... [KEEP_ORDER] [TARGET <name>])
+#
+# Packs the INPUTS (PNG files, icon or cursor files) into OUTPUT with
+# icon-pack: largest first unless KEEP_ORDER, duplicates skipped. A relative
+# OUTPUT lies in the current build folder, relative INPUTS in the current
+# source folder. The icon is made by a target built by default, named TARGET
+# or, without it, icon_pack_<output's file name>, and made again whenever an
+# input or icon-pack changes. Any error in an input fails the build and
+# leaves OUTPUT as it was: icon-pack replaces it only when complete.
+function(icon_tools_pack)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "KEEP_ORDER" "OUTPUT;TARGET" "INPUTS")
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "icon_tools_pack: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT arg_OUTPUT)
+    message(FATAL_ERROR "icon_tools_pack: OUTPUT <file> is missing")
+  endif()
+  if(NOT arg_INPUTS)
+    message(FATAL_ERROR "icon_tools_pack: INPUTS names no image file")
+  endif()
+
+  cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE
+             OUTPUT_VARIABLE output)
+  set(inputs "")
+  foreach(input IN LISTS arg_INPUTS)
+    cmake_path(ABSOLUTE_PATH input BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE
+               OUTPUT_VARIABLE input)
+    list(APPEND inputs "${input}")
+  endforeach()
+  set(options "")
+  if(arg_KEEP_ORDER)
+    set(options --keep-order)
+  endif()
+
+  set(target "${arg_TARGET}")
+  if(NOT target)
+    cmake_path(GET output FILENAME name)
+    string(MAKE_C_IDENTIFIER "icon_pack_${name}" target)
+  endif()
+
+  cmake_path(GET output PARENT_PATH output_dir)
+  file(MAKE_DIRECTORY "${output_dir}")
+  list(LENGTH inputs count)
+  # "--" keeps an input whose name starts with "-" an input.
+  add_custom_command(
+    OUTPUT "${output}"
+    COMMAND IconTools::icon-pack ${options} -o "${output}" -- ${inputs}
+    DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-pack>"
+    COMMENT "Packing ${count} image files into ${arg_OUTPUT}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")
 endfunction()

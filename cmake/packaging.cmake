@@ -34,7 +34,7 @@ License: Expat
  ${licence_text}
 ")
 if(WIN32)
-  # The Windows .zip: both programs, the README and the licence.
+  # The Windows .zip: the programs, the README and the licence.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT archive_licence EXCLUDE_FROM_ALL)
@@ -65,9 +65,9 @@ endif()
 
 # The CMake package: find_package(IconTools) in another project gives the
 # programs as IconTools::icon-bundler, IconTools::icon-inspector and
-# IconTools::icon-lint, and icon_tools_bundle(). The programs run on the
-# machine that builds, so the version file does not ask for the consumer's
-# pointer size.
+# IconTools::icon-lint, IconTools::icon-pack, icon_tools_bundle() and
+# icon_tools_pack(). The programs run on the machine that builds, so the
+# version file does not ask for the consumer's pointer size.
 install(EXPORT IconToolsTargets NAMESPACE IconTools:: DESTINATION ${ICON_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
@@ -85,7 +85,10 @@ their header implies.
 icon-bundler merges every acceptable image of several icon files into one
 new icon file with a fresh directory.
 icon-lint checks icon and cursor files for what keeps Windows and the
-browsers from showing every image as intended.")
+browsers from showing every image as intended.
+
+icon-pack makes an icon file from PNG files (and icon or cursor files),
+each image's bytes unchanged and every directory entry made from its image.")
 set(CPACK_PACKAGE_CONTACT "${ICON_CONTACT}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB TGZ)

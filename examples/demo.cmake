@@ -1,9 +1,10 @@
 # Bundles the example icons into one file, inspects the result and lints the
-# examples and the bundle, printing
+# examples and the bundle, packs the example PNG files into an icon and
+# inspects that too, printing
 # each command as run from a scratch folder that holds copies of the
 # examples, then its standard output, its standard error and its exit status.
 #
-#   cmake -DBUNDLER=<icon-bundler> -DINSPECTOR=<icon-inspector> -DLINT=<icon-lint>
+#   cmake -DBUNDLER=<icon-bundler> -DINSPECTOR=<icon-inspector> -DLINT=<icon-lint> -DPACK=<icon-pack>
 #         -DEXAMPLES=<this folder> -DWORK_DIR=<scratch folder>
 #         [-DEXPECTED=<transcript file>] [-DQUOTED_IN=<README.md>]
 #         [-DEMULATOR=<command|argument|...>] -P demo.cmake
@@ -14,7 +15,7 @@
 # a cross build. execute_process reads the CR LF that ends each line of a
 # Windows program as LF.
 
-foreach(var BUNDLER INSPECTOR LINT EXAMPLES WORK_DIR)
+foreach(var BUNDLER INSPECTOR LINT PACK EXAMPLES WORK_DIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "demo.cmake: ${var} is not set")
   endif()
@@ -25,7 +26,7 @@ endforeach()
 set(inputs palette.ico truecolor.ico png.ico pointer.cur damaged.ico)
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
-foreach(name IN LISTS inputs)
+foreach(name IN LISTS inputs ITEMS icon-16.png icon-32.png icon-48.png)
   file(COPY "${EXAMPLES}/${name}" DESTINATION "${WORK_DIR}")
 endforeach()
 
@@ -55,6 +56,10 @@ run_step("${INSPECTOR}" icon-inspector pointer.cur)
 run_step("${INSPECTOR}" icon-inspector damaged.ico)
 run_step("${LINT}" icon-lint ${inputs})
 run_step("${LINT}" icon-lint --require-sizes=16,32 bundle.ico)
+run_step("${PACK}" icon-pack -o app.ico icon-32.png icon-16.png icon-48.png palette.ico)
+run_step("${INSPECTOR}" icon-inspector app.ico)
+# A damaged input refuses the whole run and leaves app.ico as it was.
+run_step("${PACK}" icon-pack -o app.ico app.ico damaged.ico)
 
 # message() adds the last line end of its own.
 string(REGEX REPLACE "\n$" "" shown "${transcript}")

@@ -10,6 +10,8 @@ bytes. Run it from anywhere; the files land beside this script.
   pointer.cur    a cursor (idType 2) with one 16 x 16 1-bit image
   damaged.ico    one good image, one whose stored size is wrong, and one cut
                  off by the end of the file
+  icon-16.png, icon-32.png, icon-48.png
+                 one 8-bit RGBA PNG file per size, as a designer hands them over
 """
 
 import os
@@ -198,6 +200,9 @@ def main():
     cut = bitmap_1bit(SIZE)
     whole = icon_file([entry(good, SIZE, 16, 1, 4), entry(too_long, SIZE, 16, 1, 4), entry(cut, SIZE, 2, 1, 1)])
     write("damaged.ico", whole[:len(whole) - len(cut) + 20])
+
+    for size in (16, 32, 48):
+        write("icon-%d.png" % size, png_image(size))
 
 
 if __name__ == "__main__":

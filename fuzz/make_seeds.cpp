@@ -1,5 +1,5 @@
 // Writes the starting corpus of a fuzz target into a folder, built here from
-// the ICO layout: make_seeds <records|inspector|bundler|lint> <folder>.
+// the ICO layout: make_seeds <records|inspector|bundler|lint|pack> <folder>.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +18,7 @@ using icon_test::cut;
 using icon_test::icon_file;
 using icon_test::patched;
 using icon_test::png_image;
+using icon_test::png_stream;
 using icon_test::sized_bitmap;
 
 // Icon files the inspector and the bundler meet: every accepted depth, PNG,
@@ -53,7 +54,7 @@ void save(const std::filesystem::path& folder, const std::string& name, const by
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s records|inspector|bundler|lint folder\n", argv[0]);
+        std::fprintf(stderr, "usage: %s records|inspector|bundler|lint|pack folder\n", argv[0]);
         return 2;
     }
     const std::string target = argv[1];
@@ -88,6 +89,22 @@ int main(int argc, char** argv) {
               patched(icon_file({png, sized_bitmap(16, 32, 4)}), 6 + 16 + 12, 6 + 32 + 10)}) {
             save(folder, name(), file);
         }
+    } else if (target == "pack") {
+        // PNG files of several sizes and depths, icon files holding them,
+        // cursors, and the same files broken. The first byte: bit 0 keeps
+        // the order given, bit 1 writes over the first input.
+        const bytes p16 = png_stream(16, 16);
+        const bytes p48 = png_stream(48, 48, 8, 2);
+        const bytes p256 = png_stream(256, 256, 8, 6, 64);
+        const bytes pngs = icon_file({p16, p48, sized_bitmap(32, 64, 8)});
+        save(folder, name(), fuzz::join_inputs(0, {p48, p16, p256}));
+        save(folder, name(), fuzz::join_inputs(1, {p16, pngs, files[0]}));
+        save(folder, name(), fuzz::join_inputs(2, {pngs, p256}));
+        save(folder, name(), fuzz::join_inputs(0, {files[2], icon_file({sized_bitmap(32, 64, 4)}, 2)}));
+        save(folder, name(), fuzz::join_inputs(0, {files[2], p16}));
+        save(folder, name(), fuzz::join_inputs(0, {patched(p16, p16.size() - 4, 0), files[1]}));
+        save(folder, name(), fuzz::join_inputs(0, {cut(p48, 40), files[7]}));
+        for (const bytes& file : files) save(folder, name(), fuzz::join_inputs(0, {file}));
     } else {
         std::fprintf(stderr, "unknown target %s\n", target.c_str());
         return 2;

@@ -7,7 +7,9 @@
 #define NOMINMAX
 #endif
 #define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -17,9 +19,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
-#endif
+#include <string>
 
 namespace {
 
@@ -27,6 +30,25 @@ bool null_device_failed() {
     report_error("can't open null device");
     return false;
 }
+
+// Closes and removes a temporary output that is given up, keeping the errno
+// of the failure that gave it up.
+bool discard(std::FILE* stream, const std::string& temporary) {
+    const int error = errno;
+    if (stream != nullptr) std::fclose(stream);
+    std::remove(temporary.c_str());
+    errno = error;
+    return false;
+}
+
+// The name of a temporary output: the final path, the process number and
+// a counter, so that runs side by side never pick the same one.
+std::string temporary_name(const char* path, unsigned long process, unsigned attempt) {
+    return std::string(path) + "." + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp";
+}
+
+// Names tried before giving up on a folder full of leftovers.
+constexpr unsigned temporary_attempts = 100;
 
 }  // namespace
 
@@ -162,6 +184,83 @@ bool identify_file(const char* path, file_identity& identity) {
     return known;
 }
 
+namespace {
+
+// Paths reach the programs in the ANSI code page, which their manifest makes
+// UTF-8; the wide-character calls need them converted.
+std::wstring wide(const char* path) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path, -1, out.data(), n);
+    out.resize(static_cast<std::size_t>(n - 1));
+    return out;
+}
+
+int errno_of(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: return EACCES;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+        default: return EIO;
+    }
+}
+
+}  // namespace
+
+path_kind kind_of_path(const char* path) {
+    const std::wstring name = wide(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return path_kind::missing;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return path_kind::directory;
+    // Devices such as NUL or CON answer attributes too; only a disk file is
+    // an output that can be replaced.
+    const HANDLE handle = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return path_kind::other;
+    const DWORD type = GetFileType(handle);
+    CloseHandle(handle);
+    return type == FILE_TYPE_DISK ? path_kind::regular_file : path_kind::other;
+}
+
+// Windows files have no permission bits to keep: the new file takes the
+// access rights its folder gives, as the old one did.
+std::FILE* create_beside(const char* path, std::string& temporary) {
+    for (unsigned attempt = 0; attempt < temporary_attempts; ++attempt) {
+        temporary = temporary_name(path, GetCurrentProcessId(), attempt);
+        const int fd = _wopen(wide(temporary.c_str()).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                              _S_IREAD | _S_IWRITE);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        std::FILE* stream = _fdopen(fd, "wb");
+        if (stream == nullptr) {
+            _close(fd);
+            discard(nullptr, temporary);
+        }
+        return stream;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
+
+bool replace_with(std::FILE* stream, const std::string& temporary, const char* path) {
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0 || _commit(_fileno(stream)) != 0)
+        return discard(stream, temporary);
+    if (std::fclose(stream) != 0) return discard(nullptr, temporary);
+    // The rename that replaces an existing file, written through to the disk.
+    if (MoveFileExW(wide(temporary.c_str()).c_str(), wide(path).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        errno = errno_of(GetLastError());
+        return discard(nullptr, temporary);
+    }
+    return true;
+}
+
 #else
 
 bool secure_standard_streams() {
@@ -208,6 +307,47 @@ bool identify_file(const char* path, file_identity& identity) {
     if (stat(path, &st) != 0 || S_ISCHR(st.st_mode)) return false;
     identity.volume = static_cast<std::uint64_t>(st.st_dev);
     identity.index = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
+path_kind kind_of_path(const char* path) {
+    struct stat st {};
+    if (stat(path, &st) != 0) return errno == ENOENT ? path_kind::missing : path_kind::other;
+    if (S_ISDIR(st.st_mode)) return path_kind::directory;
+    return S_ISREG(st.st_mode) ? path_kind::regular_file : path_kind::other;
+}
+
+std::FILE* create_beside(const char* path, std::string& temporary) {
+    // An existing output keeps its permission bits (the set-id and sticky
+    // bits aside); a new one gets those the umask leaves of 0666.
+    struct stat st {};
+    const bool existing = stat(path, &st) == 0 && S_ISREG(st.st_mode);
+    for (unsigned attempt = 0; attempt < temporary_attempts; ++attempt) {
+        temporary = temporary_name(path, static_cast<unsigned long>(getpid()), attempt);
+        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        std::FILE* stream = nullptr;
+        if (!existing || fchmod(fd, st.st_mode & 0777) == 0) stream = fdopen(fd, "wb");
+        if (stream == nullptr) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+            discard(nullptr, temporary);
+        }
+        return stream;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
+
+bool replace_with(std::FILE* stream, const std::string& temporary, const char* path) {
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0 || fsync(fileno(stream)) != 0)
+        return discard(stream, temporary);
+    if (std::fclose(stream) != 0) return discard(nullptr, temporary);
+    if (std::rename(temporary.c_str(), path) != 0) return discard(nullptr, temporary);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Opens the null device on each of standard input, output and error that is
 // not open, so that no file the program opens later takes its place and
@@ -44,3 +45,22 @@ struct file_identity {
 // The identity of the file at `path`, which is not opened for reading or
 // writing; false when nothing is there, or a character device.
 bool identify_file(const char* path, file_identity& identity);
+
+// What a path names now, for an output that must be a regular file or
+// nothing yet.
+enum class path_kind { missing, regular_file, directory, other };
+path_kind kind_of_path(const char* path);
+
+// An output written beside its final path and put in its place only when
+// complete, so that a failed or killed run leaves the previous file as it
+// was. create_beside makes a new file in `path`'s folder, named `path` and a
+// suffix no other file has (stored in `temporary`), open for binary writing,
+// with the permission bits of the file at `path` when there is one. Answers
+// null with errno set when it cannot.
+std::FILE* create_beside(const char* path, std::string& temporary);
+
+// Flushes `stream` (from create_beside) to the disk, closes it and renames
+// its file over `path` in one step: a reader finds the old file or the new
+// one, never a mix. On failure removes the temporary file and answers false
+// with errno set.
+bool replace_with(std::FILE* stream, const std::string& temporary, const char* path);

@@ -2,9 +2,12 @@
 #   cmake -DPAGE=<page> -DPROGRAM_SOURCES=<file;...> -DLIBRARY_SOURCES=<file;...>
 #         -P check_messages.cmake
 # A message is the text handed to report_error, report_warning,
-# report_usage, print_line or a message constant, or the pattern formatted
-# with snprintf for one of them; "open failed" belongs to the programs that
-# call report_open_failure. Each must appear in the page, as groff shows it.
+# report_usage, print_line, usage_error or a message constant, or the pattern
+# formatted with snprintf for one of them; "open failed" belongs to the
+# programs that call report_open_failure. In a program's own sources a check
+# id followed by its text ("pack-open", "can't open: %s") is a message too:
+# the id and the text up to its first "%". Each must appear in the page, as
+# groff shows it.
 # With -DCHECK_IDS=ON the page must also list every check id a finding is
 # made with (`severity::<level>, "<id>"`) and every usage_error text.
 
@@ -19,17 +22,25 @@ set(messages "")
 foreach(source IN LISTS PROGRAM_SOURCES LIBRARY_SOURCES)
   file(READ "${source}" code)
   string(REGEX MATCHALL
-         "(report_error|report_warning|print_line)\\(\"[^\"]*\"|report_usage\\([^,;]*, \"[^\"]*\"|snprintf\\([^;\"]*\"[^\"]*\"|const char\\* [A-Z_]+ = \"[^\"]*\""
+         "(report_error|report_warning|print_line|usage_error)\\(\"[^\"]*\"|report_usage\\([^,;]*, \"[^\"]*\"|snprintf\\([^;\"]*\"[^\"]*\"|const char\\* [A-Z_]+ = \"[^\"]*\""
          calls "${code}")
   foreach(call IN LISTS calls)
     string(REGEX REPLACE "^[^\"]*\"([^\"]*)\"$" "\\1" text "${call}")
     string(REGEX REPLACE "\\\\n$" "" text "${text}")
     list(APPEND messages "${text}")
   endforeach()
+  if(source IN_LIST PROGRAM_SOURCES)
+    string(REGEX MATCHALL "\"[a-z]+(-[a-z]+)+\", \"[^\"]*\"" pairs "${code}")
+    foreach(pair IN LISTS pairs)
+      string(REGEX REPLACE "^\"([^\"]*)\", \"([^\"%]*).*$" "\\1;\\2" id_and_text "${pair}")
+      list(APPEND messages ${id_and_text})
+    endforeach()
+  endif()
   if(source IN_LIST PROGRAM_SOURCES AND code MATCHES "report_open_failure\\(")
     list(APPEND messages "open failed")
   endif()
 endforeach()
+
 if(CHECK_IDS)
   foreach(source IN LISTS PROGRAM_SOURCES LIBRARY_SOURCES)
     file(READ "${source}" code)

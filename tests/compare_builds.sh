@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the programs of the native build and of the cross builds over the same
 # icon files and checks that each cross build gives byte for byte the native
-# standard output, standard error, exit status and bundle:
+# standard output, standard error, exit status, bundle and packed icon:
 #
 #   tests/compare_builds.sh build/dev [build/windows] [build/s390x]
 #
@@ -50,6 +50,11 @@ add_inputs "$native"/tests/seeds/*/*
 bundled=$n
 add_inputs "$source_dir"/build/fuzz/runs/corpus/*/*
 inputs=(); for ((i = 1; i <= n; i++)); do inputs+=("$(printf 'f%05d' "$i")"); done
+# icon-pack's inputs: the example PNG files and icons, by absolute path, as it
+# runs in each build's own folder (its summary names its output).
+cp "$source_dir"/examples/*.png "$work/in/"
+# The examples are f00001 to f00005: damaged, palette, png, truecolor, pointer.
+packed=("$work"/in/*.png "$work/in/f00002" "$work/in/f00003" "$work/in/f00004")
 if [ "$bundled" -eq 0 ]; then
   echo "no inputs: run the native build's tests first (they make the seed corpora)" >&2
   exit 2
@@ -69,7 +74,7 @@ run() {
     *) command=("$build/$program") ;;
   esac
   local status=0
-  (cd "$work/in" && "${command[@]}" "$@" >"$folder/$name.out" 2>"$folder/$name.err") || status=$?
+  (cd "${run_folder:-$work/in}" && "${command[@]}" "$@" >"$folder/$name.out" 2>"$folder/$name.err") || status=$?
   echo "$status" >"$folder/$name.status"
   if [ "$(basename "$build")" = windows ]; then
     local stream
@@ -98,6 +103,9 @@ runs() {
   run "$build" bundle icon-bundler -o "$folder/bundle.ico" "${inputs[@]:0:bundled}"
   run "$build" bundle-examples icon-bundler -o "$folder/examples.ico" "${inputs[@]:0:5}" missing.ico
   run "$build" no-arguments icon-inspector
+  run_folder=$folder run "$build" pack-examples icon-pack -o packed.ico "${packed[@]}"
+  run_folder=$folder run "$build" pack-refused icon-pack -o packed.ico "${packed[@]}" "$work/in/f00001"
+  run_folder=$folder run "$build" pack-mixed icon-pack -o mixed.cur "$work/in/f00005" "${packed[@]}"
 }
 
 runs "$native"

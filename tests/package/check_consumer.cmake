@@ -28,7 +28,7 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 file(COPY ${CONSUMER}/CMakeLists.txt ${EXAMPLES}/palette.ico ${EXAMPLES}/truecolor.ico
-     ${EXAMPLES}/png.ico DESTINATION ${src})
+     ${EXAMPLES}/png.ico ${EXAMPLES}/icon-16.png ${EXAMPLES}/icon-32.png DESTINATION ${src})
 file(WRITE ${src}/notes.txt "not an icon\n")
 run(${CMAKE_COMMAND} -S ${src} -B ${build} -DCMAKE_PREFIX_PATH=${prefix})
 
@@ -85,6 +85,13 @@ if(NOT EXISTS ${build}/bundles/lenient.ico)
 endif()
 build(UP_TO_DATE)
 
+# The packed icon: what the installed icon-pack makes of the same inputs.
+run(${prefix}/bin/icon-pack -o ${WORK_DIR}/packed.ico ${src}/icon-16.png ${src}/icon-32.png ${src}/png.ico)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/packs/app.ico ${WORK_DIR}/packed.ico
+                RESULT_VARIABLE differ)
+if(differ)
+  message(FATAL_ERROR "packs/app.ico is not what icon-pack makes of its inputs")
+endif()
 # An input that is not an icon: the build fails, and the bundle made before
 # stays as it was.
 file(COPY_FILE ${src}/truecolor.ico ${WORK_DIR}/truecolor.ico)

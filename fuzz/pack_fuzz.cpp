@@ -1,0 +1,150 @@
+// icon-pack over arbitrary input files. A run either writes an icon that
+// the file checks pass with no error, listed line by line, its images in
+// order (unless kept as given), each the bytes of one of the inputs, with no
+// two of one size and depth; or it fails, and the output is byte for byte
+// what it was. Every line on standard error is one diagnostic.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "bundle_inputs.hpp"
+#include "file_checks.hpp"
+#include "fuzz_support.hpp"
+#include "ico_builder.hpp"
+#include "pack_icons.hpp"
+
+using fuzz::bytes;
+using fuzz::check;
+
+namespace {
+
+// The first byte's bits: the images in the order given; the output is the
+// first input.
+constexpr std::uint8_t keep_order = 1;
+constexpr std::uint8_t output_is_input = 2;
+
+std::string& folder() {
+    static std::string path;
+    return path;
+}
+
+void remove_folder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder(), ignored);
+}
+
+void write_file(const std::string& path, const bytes& data) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+bytes read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    bytes data(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return data;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        check(end != std::string::npos, "a line without its end");
+        out.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+bool from_an_input(const std::uint8_t* image, std::size_t size, const std::vector<bytes>& inputs) {
+    return std::any_of(inputs.begin(), inputs.end(), [&](const bytes& input) {
+        return std::search(input.begin(), input.end(), image, image + size) != input.end();
+    });
+}
+
+void check_written(const bytes& out, const std::vector<bytes>& inputs, std::size_t listed, bool ordered) {
+    bytes copy = out;
+    std::FILE* stream = fuzz::open_bytes(copy);
+    check(stream != nullptr, "no stream over the output");
+    file_report report;
+    const bool read = lint_stream(stream, {}, report);
+    std::fclose(stream);
+    check(read, "the output cannot be read back");
+    check(!has_error(report.findings), "the output has an error");
+    check(out.size() >= 6 && fuzz::le16(out.data() + 4) == listed, "idCount is not the number listed");
+    std::vector<std::tuple<std::int32_t, std::int32_t, std::uint16_t>> seen;
+    for (std::size_t k = 0; k < listed; ++k) {
+        const std::uint8_t* entry = out.data() + 6 + 16 * k;
+        const std::uint32_t size = fuzz::le32(entry + 8);
+        const std::uint32_t offset = fuzz::le32(entry + 12);
+        check(std::uint64_t{offset} + size <= out.size(), "an image outside the output");
+        check(from_an_input(out.data() + offset, size, inputs), "an image not taken from an input");
+        const image_facts& facts = report.images[k].facts;
+        const auto key = std::tuple{facts.width, facts.height, facts.bit_count};
+        check(std::find(seen.begin(), seen.end(), key) == seen.end(), "two images of one size and depth");
+        if (ordered && !seen.empty()) check(seen.back() > key, "images out of order");
+        seen.push_back(key);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    folder() = icon_test::new_folder(std::filesystem::temp_directory_path().string(), "pack-fuzz-");
+    if (folder().empty()) fuzz::fail("no scratch folder could be made");
+    std::atexit(remove_folder);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size) {
+    const std::vector<bytes> files = fuzz::split_inputs(raw, size);
+    if (files.empty()) return 0;
+    const std::uint8_t flags = size > 0 ? raw[0] : 0;
+    std::vector<std::string> paths;
+    for (std::size_t n = 0; n < files.size(); ++n) {
+        paths.push_back(folder() + "/in" + std::to_string(n) + ".ico");
+        write_file(paths.back(), files[n]);
+    }
+    const bool into_input = (flags & output_is_input) != 0;
+    const std::string out_path = into_input ? paths.front() : folder() + "/out.ico";
+    const bytes before = into_input ? files.front() : bytes{'o', 'l', 'd'};
+    if (!into_input) write_file(out_path, before);
+
+    pack_request request;
+    request.output = out_path.c_str();
+    request.keep_order = (flags & keep_order) != 0;
+    for (const std::string& path : paths) request.inputs.push_back(path.c_str());
+    int status = 0;
+    std::string out;
+    std::string err;
+    {
+        fuzz::console_capture console;
+        status = pack_icons(request);
+        out = console.out();
+        err = console.err();
+    }
+    for (const std::string& line : lines(err)) {
+        check(line.find(": error: ") != std::string::npos || line.find(": warning: ") != std::string::npos ||
+                  line.find(": note: ") != std::string::npos,
+              "a line on standard error without its severity");
+        check(line.back() == ']', "a line on standard error without its id");
+    }
+    const bytes after = read_file(out_path);
+    if (status != 0) {
+        check(status == 1, "status neither 0 nor 1");
+        check(after == before, "a failed run changed the output");
+        check(out.empty(), "a failed run listed images");
+        return 0;
+    }
+    const std::vector<std::string> listing = lines(out);
+    check(!listing.empty() && listing.back().rfind("Packed ", 0) == 0, "no summary line");
+    check_written(after, files, listing.size() - 1, !request.keep_order);
+    return 0;
+}
