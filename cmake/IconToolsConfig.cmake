@@ -12,6 +12,34 @@
 
 include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
 
+# What both build rules check and work out, in the calling function's scope:
+# `output` and `inputs` as absolute paths, and `target`, named TARGET or
+# <prefix>_<output's file name>.
+macro(_icon_tools_rule function what prefix)
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "${function}: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT arg_OUTPUT)
+    message(FATAL_ERROR "${function}: OUTPUT <file> is missing")
+  endif()
+  if(NOT arg_INPUTS)
+    message(FATAL_ERROR "${function}: INPUTS names no ${what}")
+  endif()
+  cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE
+             OUTPUT_VARIABLE output)
+  set(inputs "")
+  foreach(input IN LISTS arg_INPUTS)
+    cmake_path(ABSOLUTE_PATH input BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE
+               OUTPUT_VARIABLE input)
+    list(APPEND inputs "${input}")
+  endforeach()
+  set(target "${arg_TARGET}")
+  if(NOT target)
+    cmake_path(GET output FILENAME name)
+    string(MAKE_C_IDENTIFIER "${prefix}_${name}" target)
+  endif()
+endmacro()
+
 # icon_tools_bundle(OUTPUT <file> INPUTS <file>... [TARGET <name>] [ALLOW_SKIPPED] [LINT])
 #
 # Bundles every acceptable image of the INPUTS, in their order, into OUTPUT.
@@ -26,30 +54,7 @@ include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
 # among its findings (exit status 1) fails the build in the same way.
 function(icon_tools_bundle)
   cmake_parse_arguments(PARSE_ARGV 0 arg "ALLOW_SKIPPED;LINT" "OUTPUT;TARGET" "INPUTS")
-  if(arg_UNPARSED_ARGUMENTS)
-    message(FATAL_ERROR "icon_tools_bundle: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
-  endif()
-  if(NOT arg_OUTPUT)
-    message(FATAL_ERROR "icon_tools_bundle: OUTPUT <file> is missing")
-  endif()
-  if(NOT arg_INPUTS)
-    message(FATAL_ERROR "icon_tools_bundle: INPUTS names no icon file")
-  endif()
-
-  cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE
-             OUTPUT_VARIABLE output)
-  set(inputs "")
-  foreach(input IN LISTS arg_INPUTS)
-    cmake_path(ABSOLUTE_PATH input BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE
-               OUTPUT_VARIABLE input)
-    list(APPEND inputs "${input}")
-  endforeach()
-
-  set(target "${arg_TARGET}")
-  if(NOT target)
-    cmake_path(GET output FILENAME name)
-    string(MAKE_C_IDENTIFIER "icon_bundle_${name}" target)
-  endif()
+  _icon_tools_rule(icon_tools_bundle "icon file" icon_bundle)
 
   set(step "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/IconToolsBundle.cmake")
   # LINT: the bundle is checked before it takes its name.
@@ -83,33 +88,10 @@ endfunction()
 # leaves OUTPUT as it was: icon-pack replaces it only when complete.
 function(icon_tools_pack)
   cmake_parse_arguments(PARSE_ARGV 0 arg "KEEP_ORDER" "OUTPUT;TARGET" "INPUTS")
-  if(arg_UNPARSED_ARGUMENTS)
-    message(FATAL_ERROR "icon_tools_pack: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
-  endif()
-  if(NOT arg_OUTPUT)
-    message(FATAL_ERROR "icon_tools_pack: OUTPUT <file> is missing")
-  endif()
-  if(NOT arg_INPUTS)
-    message(FATAL_ERROR "icon_tools_pack: INPUTS names no image file")
-  endif()
-
-  cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE
-             OUTPUT_VARIABLE output)
-  set(inputs "")
-  foreach(input IN LISTS arg_INPUTS)
-    cmake_path(ABSOLUTE_PATH input BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE
-               OUTPUT_VARIABLE input)
-    list(APPEND inputs "${input}")
-  endforeach()
+  _icon_tools_rule(icon_tools_pack "image file" icon_pack)
   set(options "")
   if(arg_KEEP_ORDER)
     set(options --keep-order)
-  endif()
-
-  set(target "${arg_TARGET}")
-  if(NOT target)
-    cmake_path(GET output FILENAME name)
-    string(MAKE_C_IDENTIFIER "icon_pack_${name}" target)
   endif()
 
   cmake_path(GET output PARENT_PATH output_dir)

@@ -1,25 +1,10 @@
 #include "file_checks.hpp"
 
 #include <algorithm>
-#include <cstdarg>
 #include <string>
 #include <tuple>
 
 namespace {
-
-[[gnu::format(printf, 1, 2)]] std::string say(const char* format, ...) {
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
-
-void add(std::vector<finding>& out, std::int32_t index, std::int64_t offset, severity level, const char* id,
-         std::string message) {
-    out.push_back(finding{index, offset, level, id, std::move(message)});
-}
 
 // Directory fields are unsigned 32-bit values to the readers, whatever bit 31 says.
 std::int64_t image_offset(const ICONDIRENTRY& entry) { return std::uint32_t(entry.dwImageOffset); }
@@ -38,15 +23,15 @@ std::int32_t depth_of(const image_record& image, std::uint16_t id_type) {
 
 void check_header(const ICONDIR& dir, std::vector<finding>& out) {
     if (dir.idReserved != 0) {
-        add(out, -1, 0, severity::warning, "header-reserved",
-            say("idReserved is %u, not 0", unsigned{dir.idReserved}));
+        add_finding(out, -1, 0, severity::warning, "header-reserved",
+                    finding_text("idReserved is %u, not 0", unsigned{dir.idReserved}));
     }
     if (dir.idType != 1 && dir.idType != 2) {
-        add(out, -1, 2, severity::error, "header-type",
-            say("idType is %u: neither an icon (1) nor a cursor (2)", unsigned{dir.idType}));
+        add_finding(out, -1, 2, severity::error, "header-type",
+                    finding_text("idType is %u: neither an icon (1) nor a cursor (2)", unsigned{dir.idType}));
     }
     if (dir.idCount == 0)
-        add(out, -1, 4, severity::error, "header-count", "idCount is 0: the file holds no image");
+        add_finding(out, -1, 4, severity::error, "header-count", "idCount is 0: the file holds no image");
 }
 
 // Where each image lies against the file and the directory.
@@ -59,20 +44,22 @@ void check_placement(const file_report& report, std::int64_t file_size, std::int
         const std::int64_t at = image_offset(image.entry);
         const std::int64_t length = image_length(image.entry);
         if (at < directory_end) {
-            add(out, index, icon_dir_entry_offset(index) + 12, severity::error, "image-in-directory",
-                say("the image starts at byte %lld, inside the header and directory (%lld bytes)",
-                    static_cast<long long>(at), static_cast<long long>(directory_end)));
+            add_finding(
+                out, index, icon_dir_entry_offset(index) + 12, severity::error, "image-in-directory",
+                finding_text("the image starts at byte %lld, inside the header and directory (%lld bytes)",
+                             static_cast<long long>(at), static_cast<long long>(directory_end)));
         }
         if (at >= file_size) {
-            add(out, index, icon_dir_entry_offset(index) + 12, severity::error, "image-past-end",
-                say("the image starts at byte %lld, past the end of the %lld-byte file",
-                    static_cast<long long>(at), static_cast<long long>(file_size)));
+            add_finding(out, index, icon_dir_entry_offset(index) + 12, severity::error, "image-past-end",
+                        finding_text("the image starts at byte %lld, past the end of the %lld-byte file",
+                                     static_cast<long long>(at), static_cast<long long>(file_size)));
         } else if (at + length > file_size) {
             const std::int64_t beyond = at + length - file_size;
-            add(out, index, icon_dir_entry_offset(index) + 8, severity::error, "image-past-end",
-                say("the image's %lld bytes from byte %lld run %lld bytes past the end of the file",
-                    static_cast<long long>(length), static_cast<long long>(at),
-                    static_cast<long long>(beyond)));
+            add_finding(
+                out, index, icon_dir_entry_offset(index) + 8, severity::error, "image-past-end",
+                finding_text("the image's %lld bytes from byte %lld run %lld bytes past the end of the file",
+                             static_cast<long long>(length), static_cast<long long>(at),
+                             static_cast<long long>(beyond)));
         }
     }
 }
@@ -92,10 +79,10 @@ void check_overlaps(const file_report& report, const std::vector<std::int32_t>& 
         if (owner >= 0 && start < reach) {
             const std::int64_t last = end - 1;
             const std::int64_t reached = reach - 1;
-            add(out, index, start, severity::warning, "image-overlap",
-                say("the image's bytes %lld to %lld overlap image %ld's, which run to %lld",
-                    static_cast<long long>(start), static_cast<long long>(last), static_cast<long>(owner),
-                    static_cast<long long>(reached)));
+            add_finding(out, index, start, severity::warning, "image-overlap",
+                        finding_text("the image's bytes %lld to %lld overlap image %ld's, which run to %lld",
+                                     static_cast<long long>(start), static_cast<long long>(last),
+                                     static_cast<long>(owner), static_cast<long long>(reached)));
         }
         if (end > reach) {
             reach = end;
@@ -128,11 +115,12 @@ void check_duplicates(const file_report& report, std::vector<finding>& out) {
         const std::int32_t shown_last = std::get<3>(keys[last]);
         for (std::size_t k = first + 1; k <= last; ++k) {
             const std::int32_t index = std::get<3>(keys[k]);
-            add(out, index, icon_dir_entry_offset(index), severity::warning, "duplicate-image",
-                say("%ld x %ld at %ld bits, as image %ld: Windows shows image %ld, Firefox image %ld",
-                    static_cast<long>(std::get<0>(keys[k])), static_cast<long>(std::get<1>(keys[k])),
-                    static_cast<long>(std::get<2>(keys[k])), static_cast<long>(shown_first),
-                    static_cast<long>(shown_first), static_cast<long>(shown_last)));
+            add_finding(out, index, icon_dir_entry_offset(index), severity::warning, "duplicate-image",
+                        finding_text(
+                            "%ld x %ld at %ld bits, as image %ld: Windows shows image %ld, Firefox image %ld",
+                            static_cast<long>(std::get<0>(keys[k])), static_cast<long>(std::get<1>(keys[k])),
+                            static_cast<long>(std::get<2>(keys[k])), static_cast<long>(shown_first),
+                            static_cast<long>(shown_first), static_cast<long>(shown_last)));
         }
         first = last + 1;
     }
@@ -145,9 +133,9 @@ void check_required(const file_report& report, const lint_options& options, std:
                 return image.entry_read && width_of(image) == size && height_of(image) == size;
             });
         if (!present) {
-            add(out, -1, -1, severity::error, "required-size",
-                say("no %ld x %ld image, which is required", static_cast<long>(size),
-                    static_cast<long>(size)));
+            add_finding(out, -1, -1, severity::error, "required-size",
+                        finding_text("no %ld x %ld image, which is required", static_cast<long>(size),
+                                     static_cast<long>(size)));
         }
     }
 }
@@ -168,18 +156,19 @@ bool lint_stream(std::FILE* stream, const lint_options& options, file_report& re
     std::vector<finding>& out = report.findings;
     ICONDIR dir{};
     if (read_icon_dir(stream, dir) != IO_OK) {
-        add(out, -1, 0, severity::error, "directory-truncated",
-            say("the file is %lld bytes, too short for the 6-byte header",
-                static_cast<long long>(file_size)));
+        add_finding(out, -1, 0, severity::error, "directory-truncated",
+                    finding_text("the file is %lld bytes, too short for the 6-byte header",
+                                 static_cast<long long>(file_size)));
         return true;
     }
     report.id_type = dir.idType;
     check_header(dir, out);
     const std::int64_t directory_end = icon_dir_entry_offset(dir.idCount);
     if (file_size < directory_end) {
-        add(out, -1, file_size, severity::error, "directory-truncated",
-            say("the directory of %u entries needs %lld bytes; the file has %lld", unsigned{dir.idCount},
-                static_cast<long long>(directory_end), static_cast<long long>(file_size)));
+        add_finding(out, -1, file_size, severity::error, "directory-truncated",
+                    finding_text("the directory of %u entries needs %lld bytes; the file has %lld",
+                                 unsigned{dir.idCount}, static_cast<long long>(directory_end),
+                                 static_cast<long long>(file_size)));
     }
     report.images.resize(dir.idCount);
     for (image_record& image : report.images) {

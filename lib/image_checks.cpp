@@ -12,20 +12,6 @@ constexpr std::uint32_t PNG_MAX_CHUNK = 0x7FFFFFFFu;
 // What an entry's width and height bytes can say.
 constexpr std::int32_t ENTRY_MAX_PIXELS = 256;
 
-[[gnu::format(printf, 1, 2)]] std::string say(const char* format, ...) {
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
-
-void add(std::vector<finding>& out, std::int32_t index, std::int64_t offset, severity level, const char* id,
-         std::string message) {
-    out.push_back(finding{index, offset, level, id, std::move(message)});
-}
-
 bool is_letter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // Samples per pixel of a PNG colour type; 0 for a type PNG does not define.
@@ -65,9 +51,9 @@ std::uint32_t ihdr_crc(const PNG_CHUNK_HEADER& header, const PNG_IHDR& ihdr) {
 }
 
 void png_truncated(std::vector<finding>& out, std::int32_t index, std::int64_t at) {
-    add(out, index, at, severity::error, "image-truncated",
-        say("the file ends at byte %lld, inside the PNG stream and before its IEND chunk",
-            static_cast<long long>(at)));
+    add_finding(out, index, at, severity::error, "image-truncated",
+                finding_text("the file ends at byte %lld, inside the PNG stream and before its IEND chunk",
+                             static_cast<long long>(at)));
 }
 
 // Walks the chunks from just after the signature (at `offset` + 8) up to
@@ -90,11 +76,13 @@ void walk_png(std::FILE* stream, std::int32_t index, std::int64_t offset, std::i
         const bool letters = is_letter(header.type[0]) && is_letter(header.type[1]) &&
                              is_letter(header.type[2]) && is_letter(header.type[3]);
         if (header.length > PNG_MAX_CHUNK || !letters) {
-            add(out, index, at, severity::error, "png-chunk",
-                letters ? say("a chunk at byte %lld declares %lu bytes, more than PNG allows",
-                              static_cast<long long>(at), static_cast<unsigned long>(header.length))
-                        : say("the bytes at %lld are not a chunk header: its type is not four letters",
-                              static_cast<long long>(at)));
+            add_finding(
+                out, index, at, severity::error, "png-chunk",
+                letters
+                    ? finding_text("a chunk at byte %lld declares %lu bytes, more than PNG allows",
+                                   static_cast<long long>(at), static_cast<unsigned long>(header.length))
+                    : finding_text("the bytes at %lld are not a chunk header: its type is not four letters",
+                                   static_cast<long long>(at)));
             break;
         }
         if (limit - pos - PNG_CHUNK_HEADER_SIZE - PNG_CRC_SIZE < std::int64_t{header.length}) {
@@ -103,8 +91,8 @@ void walk_png(std::FILE* stream, std::int32_t index, std::int64_t offset, std::i
         }
         const bool is_ihdr = png_chunk_is(header, "IHDR");
         if (first && !is_ihdr) {
-            add(out, index, at, severity::error, "png-no-ihdr",
-                "the PNG stream does not start with an IHDR chunk");
+            add_finding(out, index, at, severity::error, "png-no-ihdr",
+                        "the PNG stream does not start with an IHDR chunk");
         }
         std::uint32_t crc = 0;
         if (first && is_ihdr && header.length == PNG_IHDR_DATA_SIZE) {
@@ -116,10 +104,10 @@ void walk_png(std::FILE* stream, std::int32_t index, std::int64_t offset, std::i
             crc = ihdr_crc(header, ihdr);
         } else {
             if (is_ihdr) {
-                add(out, index, at, severity::error, "png-chunk",
-                    first ? say("the IHDR chunk holds %lu bytes, not 13",
-                                static_cast<unsigned long>(header.length))
-                          : std::string("a second IHDR chunk follows the first"));
+                add_finding(out, index, at, severity::error, "png-chunk",
+                            first ? finding_text("the IHDR chunk holds %lu bytes, not 13",
+                                                 static_cast<unsigned long>(header.length))
+                                  : std::string("a second IHDR chunk follows the first"));
             }
             crc = crc32_update(0, header.type, sizeof header.type);
             if (crc_stream_bytes(stream, header.length, &crc) != IO_OK) {
@@ -137,10 +125,10 @@ void walk_png(std::FILE* stream, std::int32_t index, std::int64_t offset, std::i
             // Decoders refuse a critical chunk (upper-case first letter) with a
             // broken CRC and drop an ancillary one.
             const bool critical = header.type[0] >= 'A' && header.type[0] <= 'Z';
-            add(out, index, at, critical ? severity::error : severity::warning, "png-crc",
-                say("the %.4s chunk at byte %lld has CRC %08lX, its bytes give %08lX",
-                    reinterpret_cast<const char*>(header.type), static_cast<long long>(at),
-                    static_cast<unsigned long>(stored), static_cast<unsigned long>(crc)));
+            add_finding(out, index, at, critical ? severity::error : severity::warning, "png-crc",
+                        finding_text("the %.4s chunk at byte %lld has CRC %08lX, its bytes give %08lX",
+                                     reinterpret_cast<const char*>(header.type), static_cast<long long>(at),
+                                     static_cast<unsigned long>(stored), static_cast<unsigned long>(crc)));
             crc_reported = true;
         }
         first = false;
@@ -157,15 +145,18 @@ void walk_png(std::FILE* stream, std::int32_t index, std::int64_t offset, std::i
     const std::int64_t ihdr_at = offset + PNG_SIGNATURE_SIZE;
     if (ihdr.width > ENTRY_MAX_PIXELS || ihdr.height > ENTRY_MAX_PIXELS || ihdr.width == 0 ||
         ihdr.height == 0) {
-        add(out, index, ihdr_at, severity::error, "png-dimensions",
-            say("the PNG image is %lu x %lu pixels; an icon image has 1 to 256 on each side",
-                static_cast<unsigned long>(ihdr.width), static_cast<unsigned long>(ihdr.height)));
+        add_finding(
+            out, index, ihdr_at, severity::error, "png-dimensions",
+            finding_text("the PNG image is %lu x %lu pixels; an icon image has 1 to 256 on each side",
+                         static_cast<unsigned long>(ihdr.width), static_cast<unsigned long>(ihdr.height)));
     }
     if (ihdr.bit_depth != 8 || ihdr.color_type != 6) {
         // 8-bit RGB still decodes everywhere; anything else is refused by some.
         const bool rgb8 = ihdr.bit_depth == 8 && ihdr.color_type == 2;
-        add(out, index, ihdr_at, rgb8 ? severity::warning : severity::error, "png-not-rgba",
-            say("the PNG image has colour type %u at %u bits a sample, not 8-bit RGBA (colour type 6)",
+        add_finding(
+            out, index, ihdr_at, rgb8 ? severity::warning : severity::error, "png-not-rgba",
+            finding_text(
+                "the PNG image has colour type %u at %u bits a sample, not 8-bit RGBA (colour type 6)",
                 unsigned{ihdr.color_type}, unsigned{ihdr.bit_depth}));
     }
 }
@@ -182,34 +173,36 @@ void examine_bitmap(const BITMAPINFOHEADER& header, std::int32_t index, std::int
     facts.height = header.biHeight / 2;
     facts.bit_count = header.biBitCount;
     if (header.biSize != BITMAPINFOHEADER_SIZE) {
-        add(out, index, offset, severity::error, "bitmap-header-size",
-            say("biSize is %ld, not 40", static_cast<long>(header.biSize)));
+        add_finding(out, index, offset, severity::error, "bitmap-header-size",
+                    finding_text("biSize is %ld, not 40", static_cast<long>(header.biSize)));
     }
     if (header.biWidth <= 0 || header.biHeight <= 0) {
-        add(out, index, offset + 4, severity::warning, "bitmap-dimensions",
-            say("the bitmap is %ld x %ld (biHeight); an icon bitmap has positive sizes, stored bottom-up",
+        add_finding(
+            out, index, offset + 4, severity::warning, "bitmap-dimensions",
+            finding_text(
+                "the bitmap is %ld x %ld (biHeight); an icon bitmap has positive sizes, stored bottom-up",
                 static_cast<long>(header.biWidth), static_cast<long>(header.biHeight)));
     }
     if (header.biPlanes != 1) {
-        add(out, index, offset + 12, severity::warning, "bitmap-planes",
-            say("biPlanes is %u, not 1", unsigned{header.biPlanes}));
+        add_finding(out, index, offset + 12, severity::warning, "bitmap-planes",
+                    finding_text("biPlanes is %u, not 1", unsigned{header.biPlanes}));
     }
     if (!known_bit_count(header.biBitCount)) {
-        add(out, index, offset + 14, severity::error, "bitmap-bit-count",
-            say("biBitCount is %u, not 1, 4, 8, 16, 24 or 32", unsigned{header.biBitCount}));
+        add_finding(out, index, offset + 14, severity::error, "bitmap-bit-count",
+                    finding_text("biBitCount is %u, not 1, 4, 8, 16, 24 or 32", unsigned{header.biBitCount}));
     }
     if (header.biCompression != 0) {
-        add(out, index, offset + 16, severity::error, "bitmap-compression",
-            say("biCompression is %ld; icon bitmaps are uncompressed (0)",
-                static_cast<long>(header.biCompression)));
+        add_finding(out, index, offset + 16, severity::error, "bitmap-compression",
+                    finding_text("biCompression is %ld; icon bitmaps are uncompressed (0)",
+                                 static_cast<long>(header.biCompression)));
     }
     if (header.biBitCount <= 8) {
         const std::int64_t table = std::int64_t{1} << header.biBitCount;
         if (header.biClrUsed < 0 || header.biClrUsed > table) {
-            add(out, index, offset + 32, severity::warning, "bitmap-palette",
-                say("biClrUsed is %ld, more than the %lld colours of %u bits",
-                    static_cast<long>(header.biClrUsed), static_cast<long long>(table),
-                    unsigned{header.biBitCount}));
+            add_finding(out, index, offset + 32, severity::warning, "bitmap-palette",
+                        finding_text("biClrUsed is %ld, more than the %lld colours of %u bits",
+                                     static_cast<long>(header.biClrUsed), static_cast<long long>(table),
+                                     unsigned{header.biBitCount}));
         }
         const std::int64_t colours =
             header.biClrUsed > 0 && header.biClrUsed <= table ? header.biClrUsed : table;
@@ -218,14 +211,28 @@ void examine_bitmap(const BITMAPINFOHEADER& header, std::int32_t index, std::int
     facts.size = expected_image_size(header);
     const std::int64_t end = offset + limit;
     if (facts.size >= BITMAPINFOHEADER_SIZE && facts.size > limit) {
-        add(out, index, end, severity::error, "image-truncated",
-            say("the file ends at byte %lld, %lld bytes into a bitmap of %lld bytes",
-                static_cast<long long>(end), static_cast<long long>(limit),
-                static_cast<long long>(facts.size)));
+        add_finding(out, index, end, severity::error, "image-truncated",
+                    finding_text("the file ends at byte %lld, %lld bytes into a bitmap of %lld bytes",
+                                 static_cast<long long>(end), static_cast<long long>(limit),
+                                 static_cast<long long>(facts.size)));
     }
 }
 
 }  // namespace
+
+std::string finding_text(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+void add_finding(std::vector<finding>& out, std::int32_t index, std::int64_t offset, severity level,
+                 const char* id, std::string message) {
+    out.push_back(finding{index, offset, level, id, std::move(message)});
+}
 
 const char* severity_name(severity level) {
     switch (level) {
@@ -266,8 +273,8 @@ image_facts examine_image(std::FILE* stream, std::int32_t index, std::int64_t of
         if (!whole) {
             png_truncated(out, index, offset + limit);
         } else if (std::memcmp(signature, PNG_SIGNATURE, PNG_SIGNATURE_SIZE) != 0) {
-            add(out, index, offset, severity::error, "png-signature",
-                "the image starts like a PNG stream but its signature is damaged");
+            add_finding(out, index, offset, severity::error, "png-signature",
+                        "the image starts like a PNG stream but its signature is damaged");
         } else {
             walk_png(stream, index, offset, limit, facts, out);
         }
@@ -278,9 +285,9 @@ image_facts examine_image(std::FILE* stream, std::int32_t index, std::int64_t of
         stream_seek(stream, SEEK_FROM_START, static_cast<std::int32_t>(offset)) != IO_OK ||
         read_bitmap_info_header(stream, header) != IO_OK) {
         const std::int64_t end = offset + limit;
-        add(out, index, end, severity::error, "image-truncated",
-            say("the file ends at byte %lld, before the end of the image's 40-byte header",
-                static_cast<long long>(end)));
+        add_finding(out, index, end, severity::error, "image-truncated",
+                    finding_text("the file ends at byte %lld, before the end of the image's 40-byte header",
+                                 static_cast<long long>(end)));
         return facts;
     }
     examine_bitmap(header, index, offset, limit, facts, out);
@@ -293,58 +300,62 @@ void check_entry(std::int32_t index, const ICONDIRENTRY& entry, std::uint16_t id
     const std::int32_t width = entry_pixels(entry.bWidth);
     const std::int32_t height = entry_pixels(entry.bHeight);
     if (entry.bReserved != 0) {
-        add(out, index, at + 3, severity::note, "entry-reserved",
-            say("bReserved is %u, not 0", unsigned{entry.bReserved}));
+        add_finding(out, index, at + 3, severity::note, "entry-reserved",
+                    finding_text("bReserved is %u, not 0", unsigned{entry.bReserved}));
     }
     if (facts.kind == image_kind::unknown) return;
     const bool sized = facts.width > 0;
     if (facts.kind == image_kind::png && sized && (facts.width != width || facts.height != height)) {
-        add(out, index, at, severity::error, "png-size-mismatch",
-            say("the directory says %ld x %ld, the PNG image is %ld x %ld", static_cast<long>(width),
-                static_cast<long>(height), static_cast<long>(facts.width), static_cast<long>(facts.height)));
+        add_finding(out, index, at, severity::error, "png-size-mismatch",
+                    finding_text("the directory says %ld x %ld, the PNG image is %ld x %ld",
+                                 static_cast<long>(width), static_cast<long>(height),
+                                 static_cast<long>(facts.width), static_cast<long>(facts.height)));
     }
     if (facts.kind == image_kind::bitmap) {
         if (facts.stored_height == height && facts.width == width) {
-            add(out, index, at + 1, severity::error, "bitmap-height-not-doubled",
-                say("biHeight is %ld, the icon's height; it must be twice that, counting the mask",
-                    static_cast<long>(facts.stored_height)));
+            add_finding(
+                out, index, at + 1, severity::error, "bitmap-height-not-doubled",
+                finding_text("biHeight is %ld, the icon's height; it must be twice that, counting the mask",
+                             static_cast<long>(facts.stored_height)));
         } else if (facts.width != width || facts.height != height) {
-            add(out, index, at, severity::error, "bitmap-size-mismatch",
-                say("the directory says %ld x %ld, the bitmap header %ld x %ld", static_cast<long>(width),
-                    static_cast<long>(height), static_cast<long>(facts.width),
-                    static_cast<long>(facts.height)));
+            add_finding(out, index, at, severity::error, "bitmap-size-mismatch",
+                        finding_text("the directory says %ld x %ld, the bitmap header %ld x %ld",
+                                     static_cast<long>(width), static_cast<long>(height),
+                                     static_cast<long>(facts.width), static_cast<long>(facts.height)));
         }
     }
     if (facts.size >= 0 && std::int64_t{entry.dwBytesInRes} != facts.size) {
         const bool short_claim = std::int64_t{entry.dwBytesInRes} < facts.size;
-        add(out, index, at + 8, short_claim ? severity::error : severity::warning, "entry-bytes-in-res",
-            say("dwBytesInRes is %ld, the image %s %lld bytes", static_cast<long>(entry.dwBytesInRes),
-                facts.kind == image_kind::png ? "stream spans" : "header implies",
-                static_cast<long long>(facts.size)));
+        add_finding(out, index, at + 8, short_claim ? severity::error : severity::warning,
+                    "entry-bytes-in-res",
+                    finding_text("dwBytesInRes is %ld, the image %s %lld bytes",
+                                 static_cast<long>(entry.dwBytesInRes),
+                                 facts.kind == image_kind::png ? "stream spans" : "header implies",
+                                 static_cast<long long>(facts.size)));
     }
     const std::uint8_t colours = facts.kind == image_kind::png ? 0 : facts.color_count;
     if (entry.bColorCount != colours) {
-        add(out, index, at + 2, severity::warning, "entry-color-count",
-            say("bColorCount is %u, the image has %u (0 for 256 or more, or none)",
-                unsigned{entry.bColorCount}, unsigned{colours}));
+        add_finding(out, index, at + 2, severity::warning, "entry-color-count",
+                    finding_text("bColorCount is %u, the image has %u (0 for 256 or more, or none)",
+                                 unsigned{entry.bColorCount}, unsigned{colours}));
     }
     if (id_type == 2) {
         if (sized && facts.height > 0 &&
             (std::int32_t{entry.wPlanes} >= facts.width || std::int32_t{entry.wBitCount} >= facts.height)) {
-            add(out, index, at + 4, severity::warning, "cursor-hotspot",
-                say("the hotspot (%u, %u) lies outside the %ld x %ld image", unsigned{entry.wPlanes},
-                    unsigned{entry.wBitCount}, static_cast<long>(facts.width),
-                    static_cast<long>(facts.height)));
+            add_finding(out, index, at + 4, severity::warning, "cursor-hotspot",
+                        finding_text("the hotspot (%u, %u) lies outside the %ld x %ld image",
+                                     unsigned{entry.wPlanes}, unsigned{entry.wBitCount},
+                                     static_cast<long>(facts.width), static_cast<long>(facts.height)));
         }
         return;
     }
     if (entry.wPlanes > 1) {
-        add(out, index, at + 4, severity::warning, "entry-planes",
-            say("wPlanes is %u, not 0 or 1", unsigned{entry.wPlanes}));
+        add_finding(out, index, at + 4, severity::warning, "entry-planes",
+                    finding_text("wPlanes is %u, not 0 or 1", unsigned{entry.wPlanes}));
     }
     if (entry.wBitCount != 0 && entry.wBitCount != facts.bit_count && facts.bit_count != 0) {
-        add(out, index, at + 6, severity::warning, "entry-bit-count",
-            say("wBitCount is %u, the image has %u bits a pixel", unsigned{entry.wBitCount},
-                unsigned{facts.bit_count}));
+        add_finding(out, index, at + 6, severity::warning, "entry-bit-count",
+                    finding_text("wBitCount is %u, the image has %u bits a pixel", unsigned{entry.wBitCount},
+                                 unsigned{facts.bit_count}));
     }
 }

@@ -26,6 +26,13 @@ struct finding {
     std::string message;  // one sentence, no trailing newline
 };
 
+// A finding's message, formatted as printf formats; at most 255 bytes.
+[[gnu::format(printf, 1, 2)]] std::string finding_text(const char* format, ...);
+
+// Appends one finding to `out`.
+void add_finding(std::vector<finding>& out, std::int32_t index, std::int64_t offset, severity level,
+                 const char* id, std::string message);
+
 enum class image_kind { unknown, bitmap, png };
 
 // "bitmap", "png" or "unknown".
