@@ -337,4 +337,61 @@ TEST(Pack, PackedImagesReadBackInAPeer) {
     EXPECT_EQ(list.out, want);
 }
 
+// Pillow and ImageMagick, where installed, decode every packed image to the
+// pixels of its PNG file.
+TEST(Pack, PackedImagesDecodeInPeers) {
+    if (on_windows) GTEST_SKIP() << "a Windows test cannot wait for a program of the host";
+    // Each peer's command that writes the RGBA pixels of image `index` of a
+    // file (-1: the file is a PNG file), and the command that tells whether
+    // the peer is there.
+    struct peer {
+        const char* name;
+        std::vector<std::string> probe;
+        std::vector<std::string> (*decode)(const std::string& file, int index);
+    };
+    const peer peers[] = {
+        {"Pillow",
+         {"/usr/bin/python3", "-c", "import PIL"},
+         [](const std::string& file, int index) -> std::vector<std::string> {
+             return {"/usr/bin/python3", "-c",
+                     "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\ni = int(sys.argv[2])\n"
+                     "im = im.ico.frame(i) if i >= 0 else im\n"
+                     "sys.stdout.buffer.write(im.convert('RGBA').tobytes())",
+                     file, std::to_string(index)};
+         }},
+        {"ImageMagick",
+         {"/usr/bin/convert", "-list", "format"},
+         [](const std::string& file, int index) -> std::vector<std::string> {
+             return {"/usr/bin/convert", index >= 0 ? file + "[" + std::to_string(index) + "]" : file,
+                     "rgba:-"};
+         }},
+    };
+    const scratch_dir dir;
+    const std::vector<std::string> sizes = {"48", "32", "16"};
+    for (const std::string& size : sizes)
+        dir.put("icon-" + size + ".png", read_file(std::string(ICON_EXAMPLES) + "/icon-" + size + ".png"));
+    ASSERT_EQ(
+        run_program(pack, {"-o", "out.ico", "icon-32.png", "icon-16.png", "icon-48.png"}, {.cwd = dir.path()})
+            .status,
+        0);
+    const auto run_peer = [](const std::vector<std::string>& command) {
+        return run_program(command[0], {command.begin() + 1, command.end()}, {.host_tool = true});
+    };
+    for (const peer& p : peers) {
+        SCOPED_TRACE(p.name);
+        const run_result probe = run_peer(p.probe);
+        if (probe.status != 0 ||
+            (p.probe[0] == "/usr/bin/convert" && probe.out.find("ICO") == std::string::npos))
+            continue;
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            const run_result packed = run_peer(p.decode(dir.file("out.ico"), static_cast<int>(i)));
+            const run_result original = run_peer(p.decode(dir.file("icon-" + sizes[i] + ".png"), -1));
+            EXPECT_EQ(packed.status, 0) << packed.err;
+            const std::size_t side = std::stoul(sizes[i]);
+            EXPECT_EQ(original.out.size(), side * side * 4);
+            EXPECT_TRUE(packed.out == original.out) << "image " << i;
+        }
+    }
+}
+
 }  // namespace
