@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -26,30 +24,6 @@ using fuzz::check;
 using fuzz::format;
 
 namespace {
-
-// The scratch folder of this process, made once by LLVMFuzzerInitialize.
-std::string& folder() {
-    static std::string path;
-    return path;
-}
-
-void remove_folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder(), ignored);
-}
-
-void write_file(const std::string& path, const bytes& data) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-bytes read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    bytes data(static_cast<std::size_t>(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    return data;
-}
 
 // Every slot is written whole, and the copy buffer takes up to 1 MiB of a
 // claim at its word; keep what the inputs claim within a few megabytes so
@@ -216,9 +190,7 @@ void check_output(const bytes& out, const expectation& want, const std::vector<c
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    folder() = icon_test::new_folder(std::filesystem::temp_directory_path().string(), "bundler-fuzz-");
-    if (folder().empty()) fuzz::fail("no scratch folder could be made");
-    std::atexit(remove_folder);
+    fuzz::make_scratch_folder("bundler-fuzz-");
     return 0;
 }
 
@@ -230,16 +202,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     std::vector<std::string> paths;
     std::vector<const bytes*> inputs;
     for (std::size_t n = 0; n < files.size(); ++n) {
-        paths.push_back(folder() + "/in" + std::to_string(n) + ".ico");
+        paths.push_back(fuzz::scratch_folder() + "/in" + std::to_string(n) + ".ico");
         inputs.push_back(&files[n]);
-        write_file(paths.back(), files[n]);
+        fuzz::write_file(paths.back(), files[n]);
     }
     if ((flags & fuzz::repeat_first_input) != 0) {
         paths.push_back(paths.front());
         inputs.push_back(&files.front());
     }
     if ((flags & fuzz::add_missing_input) != 0) {
-        paths.push_back(folder() + "/missing.ico");
+        paths.push_back(fuzz::scratch_folder() + "/missing.ico");
         inputs.push_back(nullptr);
     }
     const expectation want = model(inputs, paths);
@@ -249,7 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     argv.push_back(nullptr);
     program_argv = argv.data();
 
-    const std::string out_path = folder() + "/out.ico";
+    const std::string out_path = fuzz::scratch_folder() + "/out.ico";
     std::FILE* output = std::fopen(out_path.c_str(), "wb");
     check(output != nullptr, "cannot create the output");
     int result = 0;
@@ -265,6 +237,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     check(result == (want.short_copy ? 0 : 1), "bundling result");
     fuzz::check_text(out, want.out, "bundler standard output");
     fuzz::check_text(err, want.err, "bundler standard error");
-    check_output(read_file(out_path), want, inputs, listed_images(out));
+    check_output(fuzz::read_file(out_path), want, inputs, listed_images(out));
     return 0;
 }

@@ -8,6 +8,8 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "ico_builder.hpp"
 
@@ -152,5 +154,40 @@ std::string console_capture::out() { return out_.text(); }
 std::string console_capture::err() { return err_.text(); }
 
 #endif
+
+namespace {
+
+std::string& scratch() {
+    static std::string path;
+    return path;
+}
+
+void remove_scratch() {
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch(), ignored);
+}
+
+}  // namespace
+
+void make_scratch_folder(const char* prefix) {
+    scratch() = icon_test::new_folder(std::filesystem::temp_directory_path().string(), prefix);
+    if (scratch().empty()) fail("no scratch folder could be made");
+    std::atexit(remove_scratch);
+}
+
+const std::string& scratch_folder() { return scratch(); }
+
+void write_file(const std::string& path, const bytes& data) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+bytes read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    bytes data(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return data;
+}
 
 }  // namespace fuzz

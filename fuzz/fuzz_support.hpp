@@ -38,6 +38,16 @@ inline std::uint32_t le32(const std::uint8_t* p) {
 }
 inline std::int32_t le32s(const std::uint8_t* p) { return static_cast<std::int32_t>(le32(p)); }
 
+// A scratch folder of this process's own, made once (from `prefix` and a
+// random number) before the first input and removed when the process ends;
+// fails when none can be made.
+void make_scratch_folder(const char* prefix);
+const std::string& scratch_folder();
+
+// A file written whole, and read back whole.
+void write_file(const std::string& path, const bytes& data);
+bytes read_file(const std::string& path);
+
 // A read-only stream over `data` (which must outlive it); never null.
 std::FILE* open_bytes(bytes& data);
 

@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -28,29 +26,6 @@ namespace {
 // first input.
 constexpr std::uint8_t keep_order = 1;
 constexpr std::uint8_t output_is_input = 2;
-
-std::string& folder() {
-    static std::string path;
-    return path;
-}
-
-void remove_folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder(), ignored);
-}
-
-void write_file(const std::string& path, const bytes& data) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-bytes read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    bytes data(static_cast<std::size_t>(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    return data;
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -97,9 +72,7 @@ void check_written(const bytes& out, const std::vector<bytes>& inputs, std::size
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    folder() = icon_test::new_folder(std::filesystem::temp_directory_path().string(), "pack-fuzz-");
-    if (folder().empty()) fuzz::fail("no scratch folder could be made");
-    std::atexit(remove_folder);
+    fuzz::make_scratch_folder("pack-fuzz-");
     return 0;
 }
 
@@ -109,13 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     const std::uint8_t flags = size > 0 ? raw[0] : 0;
     std::vector<std::string> paths;
     for (std::size_t n = 0; n < files.size(); ++n) {
-        paths.push_back(folder() + "/in" + std::to_string(n) + ".ico");
-        write_file(paths.back(), files[n]);
+        paths.push_back(fuzz::scratch_folder() + "/in" + std::to_string(n) + ".ico");
+        fuzz::write_file(paths.back(), files[n]);
     }
     const bool into_input = (flags & output_is_input) != 0;
-    const std::string out_path = into_input ? paths.front() : folder() + "/out.ico";
+    const std::string out_path = into_input ? paths.front() : fuzz::scratch_folder() + "/out.ico";
     const bytes before = into_input ? files.front() : bytes{'o', 'l', 'd'};
-    if (!into_input) write_file(out_path, before);
+    if (!into_input) fuzz::write_file(out_path, before);
 
     pack_request request;
     request.output = out_path.c_str();
@@ -136,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
               "a line on standard error without its severity");
         check(line.back() == ']', "a line on standard error without its id");
     }
-    const bytes after = read_file(out_path);
+    const bytes after = fuzz::read_file(out_path);
     if (status != 0) {
         check(status == 1, "status neither 0 nor 1");
         check(after == before, "a failed run changed the output");
