@@ -353,11 +353,11 @@ TEST(Pack, PackedImagesDecodeInPeers) {
         {"Pillow",
          {"/usr/bin/python3", "-c", "import PIL"},
          [](const std::string& file, int index) -> std::vector<std::string> {
-             return {"/usr/bin/python3", "-c",
-                     "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\ni = int(sys.argv[2])\n"
-                     "im = im.ico.frame(i) if i >= 0 else im\n"
-                     "sys.stdout.buffer.write(im.convert('RGBA').tobytes())",
-                     file, std::to_string(index)};
+             static const char* const script =
+                 "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\ni = int(sys.argv[2])\n"
+                 "im = im.ico.frame(i) if i >= 0 else im\n"
+                 "sys.stdout.buffer.write(im.convert('RGBA').tobytes())";
+             return {"/usr/bin/python3", "-c", script, file, std::to_string(index)};
          }},
         {"ImageMagick",
          {"/usr/bin/convert", "-list", "format"},
