@@ -13,8 +13,8 @@
 include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
 
 # What both build rules check and work out, in the calling function's scope:
-# `output` and `inputs` as absolute paths, and `target`, named TARGET or
-# <prefix>_<output's file name>.
+# `output` (its folder made) and `inputs` as absolute paths, their `count`,
+# and `target`, named TARGET or <prefix>_<output's file name>.
 macro(_icon_tools_rule function what prefix)
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "${function}: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
@@ -33,6 +33,9 @@ macro(_icon_tools_rule function what prefix)
                OUTPUT_VARIABLE input)
     list(APPEND inputs "${input}")
   endforeach()
+  list(LENGTH inputs count)
+  cmake_path(GET output PARENT_PATH output_dir)
+  file(MAKE_DIRECTORY "${output_dir}")
   set(target "${arg_TARGET}")
   if(NOT target)
     cmake_path(GET output FILENAME name)
@@ -64,9 +67,6 @@ function(icon_tools_bundle)
     set(lint "-DLINTER=$<TARGET_FILE:IconTools::icon-lint>")
     set(lint_depends "$<TARGET_FILE:IconTools::icon-lint>")
   endif()
-  cmake_path(GET output PARENT_PATH output_dir)
-  file(MAKE_DIRECTORY "${output_dir}")
-  list(LENGTH inputs count)
   add_custom_command(
     OUTPUT "${output}"
     COMMAND "${CMAKE_COMMAND}" "-DBUNDLER=$<TARGET_FILE:IconTools::icon-bundler>" "-DOUTPUT=${output}"
@@ -94,9 +94,6 @@ function(icon_tools_pack)
     set(options --keep-order)
   endif()
 
-  cmake_path(GET output PARENT_PATH output_dir)
-  file(MAKE_DIRECTORY "${output_dir}")
-  list(LENGTH inputs count)
   # "--" keeps an input whose name starts with "-" an input.
   add_custom_command(
     OUTPUT "${output}"

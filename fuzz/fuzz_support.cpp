@@ -169,6 +169,15 @@ void remove_scratch() {
 
 }  // namespace
 
+void bound_icon_count(bytes& data) {
+    if (data.size() < 6) return;
+    const std::size_t room = (data.size() - 6) / 16 + 16;
+    if (le16(data.data() + 4) > room) {
+        data[4] = static_cast<std::uint8_t>(room & 0xFFu);
+        data[5] = static_cast<std::uint8_t>(room >> 8);
+    }
+}
+
 void make_scratch_folder(const char* prefix) {
     scratch() = icon_test::new_folder(std::filesystem::temp_directory_path().string(), prefix);
     if (scratch().empty()) fail("no scratch folder could be made");

@@ -31,15 +31,7 @@ std::size_t lines_in(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size) {
     bytes data(raw, raw + size);
-    // As for the inspector: an idCount within 16 of what the file can hold.
-    // The ordinary tests lint an idCount of 65535.
-    if (size >= 6) {
-        const std::size_t room = (size - 6) / 16 + 16;
-        if (fuzz::le16(data.data() + 4) > room) {
-            data[4] = static_cast<std::uint8_t>(room & 0xFFu);
-            data[5] = static_cast<std::uint8_t>(room >> 8);
-        }
-    }
+    fuzz::bound_icon_count(data);
     const file_report report = lint_bytes(data);
     const std::int32_t count = size >= 6 ? fuzz::le16(data.data() + 4) : 0;
     fuzz::check(size >= 6 || (report.findings.size() == 1 &&

@@ -305,6 +305,17 @@ TEST(Pack, OutputReplaced) {
     EXPECT_EQ(files, 2u);
 }
 
+// The examples' PNG files of these sizes (largest first) copied into `dir`
+// and packed, in another order, into out.ico there.
+bool packed_example_pngs(const scratch_dir& dir, const std::vector<std::string>& sizes) {
+    std::vector<std::string> args = {"-o", "out.ico"};
+    for (const std::string& size : sizes) {
+        dir.put("icon-" + size + ".png", read_file(std::string(ICON_EXAMPLES) + "/icon-" + size + ".png"));
+        args.insert(args.begin() + 2, "icon-" + size + ".png");
+    }
+    return run_program(pack, args, {.cwd = dir.path()}).status == 0;
+}
+
 // icoutils' icotool, an independent reader, lists every packed image with
 // the size and depth of its PNG file and extracts it byte for byte.
 TEST(Pack, PackedImagesReadBackInAPeer) {
@@ -314,12 +325,7 @@ TEST(Pack, PackedImagesReadBackInAPeer) {
     if (stat(icotool.c_str(), &st) != 0) GTEST_SKIP() << "icotool (icoutils) is not installed";
     const scratch_dir dir;
     const std::vector<std::string> sizes = {"48", "32", "16"};
-    for (const std::string& size : sizes)
-        dir.put("icon-" + size + ".png", read_file(std::string(ICON_EXAMPLES) + "/icon-" + size + ".png"));
-    ASSERT_EQ(
-        run_program(pack, {"-o", "out.ico", "icon-16.png", "icon-48.png", "icon-32.png"}, {.cwd = dir.path()})
-            .status,
-        0);
+    ASSERT_TRUE(packed_example_pngs(dir, sizes));
     const run_result list = run_program(icotool, {"-l", dir.file("out.ico")}, {.host_tool = true});
     const run_result extract =
         run_program(icotool, {"-x", "-o", dir.path(), dir.file("out.ico")}, {.host_tool = true});
@@ -368,12 +374,7 @@ TEST(Pack, PackedImagesDecodeInPeers) {
     };
     const scratch_dir dir;
     const std::vector<std::string> sizes = {"48", "32", "16"};
-    for (const std::string& size : sizes)
-        dir.put("icon-" + size + ".png", read_file(std::string(ICON_EXAMPLES) + "/icon-" + size + ".png"));
-    ASSERT_EQ(
-        run_program(pack, {"-o", "out.ico", "icon-32.png", "icon-16.png", "icon-48.png"}, {.cwd = dir.path()})
-            .status,
-        0);
+    ASSERT_TRUE(packed_example_pngs(dir, sizes));
     const auto run_peer = [](const std::vector<std::string>& command) {
         return run_program(command[0], {command.begin() + 1, command.end()}, {.host_tool = true});
     };
