@@ -1,0 +1,37 @@
+// PNG streams to RGBA and back, through libspng over zlib.
+//
+// Decoding takes every PNG an icon may hold or a user may give: grey, grey
+// with alpha, RGB, RGBA and palette images of every bit depth, tRNS
+// transparency and Adam7 interlacing; samples of 16 bits keep their high
+// byte. Colour chunks (gAMA, cHRM, iCCP, sRGB) are not applied: icon readers
+// show the stored values. Ancillary chunks take at most 16 MiB of memory.
+//
+// Encoding writes the smallest exact form of the pixels: among palette
+// (with tRNS), grey, grey with a transparent key or with alpha, RGB, RGB
+// with a transparent key and RGBA, at the lowest bit depth that loses no
+// pixel, each form tried with several filter and deflate settings; the
+// smallest stream wins, the earlier one on a tie. Given the same zlib and
+// libspng versions the bytes are the same on every host. The stream holds
+// IHDR, PLTE and tRNS where needed, IDAT and IEND, nothing else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "rgba_image.hpp"
+
+// Decodes the PNG stream `data` row by row into `sink`. The size in IHDR is
+// checked against `limits` before anything is allocated.
+image_status read_png(const std::uint8_t* data, std::size_t size, rgba_row_sink& sink,
+                      const image_limits& limits = {});
+
+// The same into one image.
+image_status decode_png(const std::uint8_t* data, std::size_t size, rgba_image& image,
+                        const image_limits& limits = {});
+
+// Replaces `png` with the smallest exact PNG stream of `image`.
+image_status encode_png(const rgba_image& image, std::vector<std::uint8_t>& png);
+
+// "libspng 0.7.3, zlib 1.2.13": the versions in use, for --version.
+const char* png_library_versions();
