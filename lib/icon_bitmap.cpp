@@ -76,14 +76,11 @@ image_status decode_icon_bitmap(const std::uint8_t* data, std::size_t size, rgba
         const std::uint8_t* in = colour + colour_row * (height - 1 - y);
         std::uint8_t* out = image.pixels.data() + std::size_t{width} * 4 * y;
         for (std::uint32_t x = 0; x < width; ++x, out += 4) {
-            const std::uint8_t* bgr = nullptr;
-            if (bits <= 8) {
-                const std::size_t bit = std::size_t{x} * bits;
-                const unsigned index = (in[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1u);
-                bgr = table + std::size_t{index} * 4;
-            } else {
-                bgr = in + std::size_t{x} * (bits / 8);
-            }
+            const std::size_t bit = std::size_t{x} * bits;
+            const std::uint8_t* bgr =
+                bits <= 8
+                    ? table + std::size_t{(in[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1u)} * 4
+                    : in + bit / 8;
             out[0] = bgr[2];
             out[1] = bgr[1];
             out[2] = bgr[0];

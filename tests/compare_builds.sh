@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the programs of the native build and of the cross builds over the same
 # icon files and checks that each cross build gives byte for byte the native
-# standard output, standard error, exit status, bundle and packed icon:
+# standard output, standard error, exit status, bundle and packed icon, and
+# the image layer's encoded images of fixed inputs:
 #
 #   tests/compare_builds.sh build/dev [build/windows] [build/s390x]
 #
@@ -106,6 +107,10 @@ runs() {
   run_folder=$folder run "$build" pack-examples icon-pack -o packed.ico "${packed[@]}"
   run_folder=$folder run "$build" pack-refused icon-pack -o packed.ico "${packed[@]}" "$work/in/f00001"
   run_folder=$folder run "$build" pack-mixed icon-pack -o mixed.cur "$work/in/f00005" "${packed[@]}"
+  # The image layer on fixed images: shrunk to every icon size in sRGB and
+  # linear light, encoded as PNG and as bitmaps.
+  mkdir -p "$folder/image-samples"
+  run "$build" image-samples tests/image_samples write "$folder/image-samples"
 }
 
 runs "$native"

@@ -83,7 +83,7 @@ std::vector<rgba_image> form_images() {
     for (int kind = 0; kind < 6; ++kind) {
         rgba_image image;
         make_image(24, 24, image);
-        for (std::size_t i = 0; i < 24 * 24; ++i) {
+        for (std::size_t i = 0; i < std::size_t{24} * 24; ++i) {
             std::uint8_t* p = image.pixels.data() + i * 4;
             const auto v = static_cast<std::uint8_t>(i * 7 % 256);
             switch (kind) {

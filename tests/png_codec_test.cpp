@@ -91,8 +91,8 @@ bytes scanline_bytes(const png_case& c, const png_source& s) {
             const std::uint32_t v = s.samples[y * SIDE * ch + i];
             std::uint8_t* row = raw.data() + stride * y;
             if (c.depth == 16) {
-                row[i * 2] = std::uint8_t(v >> 8);
-                row[i * 2 + 1] = std::uint8_t(v);
+                row[std::size_t{i} * 2] = std::uint8_t(v >> 8);
+                row[std::size_t{i} * 2 + 1] = std::uint8_t(v);
             } else {
                 const std::size_t bit = std::size_t{i} * c.depth;
                 row[bit / 8] = std::uint8_t(row[bit / 8] | v << (8 - c.depth - bit % 8));
@@ -147,7 +147,7 @@ bytes reference_pixels(const png_case& c) {
     };
     bytes out;
     for (std::uint32_t p = 0; p < SIDE * SIDE; ++p) {
-        const std::uint32_t* v = s.samples.data() + p * ch;
+        const std::uint32_t* v = s.samples.data() + std::size_t{p} * ch;
         switch (c.color_type) {
             case 0:
                 out.insert(out.end(), {to8(v[0]), to8(v[0]), to8(v[0]),
@@ -161,7 +161,8 @@ bytes reference_pixels(const png_case& c) {
             }
             case 6: out.insert(out.end(), {to8(v[0]), to8(v[1]), to8(v[2]), to8(v[3])}); break;
             default:
-                out.insert(out.end(), {s.palette[v[0] * 3], s.palette[v[0] * 3 + 1], s.palette[v[0] * 3 + 2],
+                out.insert(out.end(), {s.palette[std::size_t{v[0]} * 3], s.palette[std::size_t{v[0]} * 3 + 1],
+                                       s.palette[std::size_t{v[0]} * 3 + 2],
                                        v[0] < s.alphas.size() ? s.alphas[v[0]] : std::uint8_t(255)});
         }
     }
@@ -227,7 +228,7 @@ TEST(PngCodec, DecodesAsPillowDoes) {
     }
     const run_result pillow = run_program("/usr/bin/python3", args, {.host_tool = true});
     ASSERT_EQ(pillow.status, 0) << pillow.err;
-    constexpr std::size_t size = SIDE * SIDE * 4;
+    constexpr std::size_t size = std::size_t{SIDE} * SIDE * 4;
     ASSERT_EQ(pillow.out.size(), size * names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         EXPECT_TRUE(bytes(pillow.out.begin() + std::ptrdiff_t(i * size),
