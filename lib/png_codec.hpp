@@ -21,8 +21,10 @@
 
 #include "rgba_image.hpp"
 
-// Decodes the PNG stream `data` row by row into `sink`. The size in IHDR is
-// checked against `limits` before anything is allocated.
+// Decodes the PNG stream `data` row by row into `sink`, holding one row at
+// a time (an interlaced stream whole, as its passes fill rows out of order).
+// The size in IHDR is checked against `limits` before anything is
+// allocated; the stream must be whole through IEND, every CRC right.
 image_status read_png(const std::uint8_t* data, std::size_t size, rgba_row_sink& sink,
                       const image_limits& limits = {});
 
