@@ -506,7 +506,7 @@ void remove_on_signal(const std::string& path) {
         if (!caught[i]) continue;
         now.sa_handler = remove_guarded;
         sigemptyset(&now.sa_mask);
-        now.sa_flags = SA_RESETHAND;
+        now.sa_flags = static_cast<int>(SA_RESETHAND);
         sigaction(ending_signals[i], &now, nullptr);
     }
 }
