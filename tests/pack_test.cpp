@@ -447,14 +447,14 @@ TEST(Pack, OutputsReplacedSafely) {
          [old](const scratch_dir& dir) {
              std::filesystem::create_directory(dir.file("sub"));
              std::string file = dir.put("sub/real.ico", old);
-             symlink("sub/real.ico", dir.file("out.ico").c_str());
+             if (symlink("sub/real.ico", dir.file("out.ico").c_str()) != 0) ADD_FAILURE() << "symlink";
              return file;
          },
          0, "", -1, -1, false, false, true},
         {"a link that leads nowhere: its file made",
          [](const scratch_dir& dir) {
              std::filesystem::create_directory(dir.file("sub"));
-             symlink("sub/new.ico", dir.file("out.ico").c_str());
+             if (symlink("sub/new.ico", dir.file("out.ico").c_str()) != 0) ADD_FAILURE() << "symlink";
              return dir.file("sub/new.ico");
          },
          0, "", -1, -1, false, false, true},
