@@ -59,14 +59,6 @@ void check_placement(const image_record& image, std::int32_t index, std::int64_t
     }
 }
 
-// Where an examined image's bytes end: as far as its examination read, or
-// as far as its own size says (a bitmap's rows are not read), within the
-// `available` bytes of the file.
-std::int64_t examined_end(std::int64_t offset, const image_facts& facts, std::int64_t available) {
-    const std::int64_t sized = facts.size > 0 ? std::min(facts.size, available) : 0;
-    return offset + std::max(facts.examined, sized);
-}
-
 // Images of the same width, height and depth: readers choose among them
 // differently, so which one is shown depends on the reader.
 void check_duplicates(const file_report& report, const finding_sink& sink) {
@@ -126,16 +118,19 @@ bool has_error(const std::vector<finding>& findings) {
                        [](const finding& f) { return f.level == severity::error; });
 }
 
+std::int64_t image_end(std::int64_t offset, const image_facts& facts, std::int64_t available) {
+    const std::int64_t sized = facts.size > 0 ? std::min(facts.size, available) : 0;
+    return offset + std::max(facts.examined, sized);
+}
+
 examination_plan::step examination_plan::next(std::int64_t offset) const {
     if (offset == last_offset_) return step::share;
     return offset < reach_ ? step::inside : step::examine;
 }
 
-void examination_plan::examined(std::int32_t index, std::int64_t offset, const image_facts& facts,
-                                std::int64_t available) {
+void examination_plan::examined(std::int32_t index, std::int64_t offset, std::int64_t end) {
     last_offset_ = offset;
     last_index_ = index;
-    const std::int64_t end = examined_end(offset, facts, available);
     if (end > reach_) {
         reach_ = end;
         owner_ = index;
@@ -228,14 +223,15 @@ bool lint_stream(std::FILE* stream, const lint_options& options, file_report& re
             image.facts = report.images[static_cast<std::size_t>(plan.last())].facts;
         } else if (step == examination_plan::step::examine) {
             image.facts = examine_image(stream, index, at, available, image.entry.dwBytesInRes, batch);
-            plan.examined(index, at, image.facts, available);
+            // The bytes read: an image in a bitmap's rows, which are not, is still examined.
+            plan.examined(index, at, at + image.facts.examined);
         }
         check_entry(index, image.entry, dir.idType, image.facts, batch);
-        const std::int64_t image_end =
+        const std::int64_t last =
             std::max(end != at ? end : 0,
-                     step == examination_plan::step::examine ? examined_end(at, image.facts, available) : 0);
-        if (image_end > reach) {
-            reach = image_end;
+                     step == examination_plan::step::examine ? image_end(at, image.facts, available) : 0);
+        if (last > reach) {
+            reach = last;
             owner = index;
         }
         hand_on(&image);

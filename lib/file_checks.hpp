@@ -52,20 +52,25 @@ bool lint_stream(std::FILE* stream, const lint_options& options, file_report& re
 // True when any finding is an error.
 bool has_error(const std::vector<finding>& findings);
 
+// Where the bytes of an image examined at `offset` end: as far as its
+// examination read, or as far as its own size says (a bitmap's rows are not
+// read), within the `available` bytes of the file.
+std::int64_t image_end(std::int64_t offset, const image_facts& facts, std::int64_t available);
+
 // Keeps the examination of one file's images within the file's size. Given
 // the images in the order of their offsets, it answers for each whether to
 // examine it, to share the examination of the image before it at the same
-// offset, or to leave it: an image that starts inside bytes an examination
-// has already read is not read again.
+// offset, or to leave it: an image that starts inside bytes already
+// examined is not read again.
 class examination_plan {
    public:
     enum class step { examine, share, inside };
 
     // What to do with the next image, which starts at `offset`.
     step next(std::int64_t offset) const;
-    // Records the examination of image `index` at `offset`: its bytes reach
-    // as far as it read, or as far as its size says, within `available`.
-    void examined(std::int32_t index, std::int64_t offset, const image_facts& facts, std::int64_t available);
+    // Records the examination of image `index` at `offset`, whose bytes were
+    // read (or, for a copy, will be) up to `end`.
+    void examined(std::int32_t index, std::int64_t offset, std::int64_t end);
     // The image last examined (for share), or the one whose bytes reach
     // furthest (for inside), and where those bytes end.
     std::int32_t last() const { return last_index_; }

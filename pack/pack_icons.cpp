@@ -346,7 +346,8 @@ class packer {
                 std::vector<finding> found;
                 facts = first_look(in, index, at, available, found, clean);
                 look = look_of(facts, found);
-                plan.examined(index, at, facts, available);
+                // A bitmap's rows are not examined now, but read at the copy.
+                plan.examined(index, at, image_end(at, facts, available));
                 if (!clean) last_look(in, index, at, available);
             }
             // An image with errors was reported once, for its first entry.

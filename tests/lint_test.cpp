@@ -98,6 +98,12 @@ std::vector<row> rows() {
     inside = patched(inside, entry_at(0) + 8, 8);
     inside = patched(inside, entry_at(1) + 12, std::uint32_t(entry_at(2) + 8));
     inside = patched(inside, entry_at(1) + 8, 8);
+    // Image 1, a PNG stream, lies in the rows of image 0, a bitmap, which are
+    // not read: it is examined all the same.
+    const bytes wide = png_stream(32, 16);
+    bytes in_rows = with_entry(icon_file({sized_bitmap(16, 32, 4), wide}), 0, 16, 16, 16, 1, 4);
+    in_rows = patched(cut(in_rows, entry_at(2) + 296), entry_at(1) + 12, std::uint32_t(entry_at(2) + 100));
+    std::copy(wide.begin(), wide.end(), in_rows.begin() + static_cast<long>(entry_at(2) + 100));
     return {
         {"clean PNG", png_file, {}},
         {"clean 1-bit bitmap", bitmap_icon(1, 2), {}},
@@ -171,6 +177,7 @@ std::vector<row> rows() {
         {"PLTE after IDAT in an RGBA image",
          png_icon({ihdr_of(6), idat, plte, iend}),
          {"png-palette:warning"}},
+        {"image in a bitmap's rows", in_rows, {"image-overlap:warning", "png-size-mismatch:error"}},
         {"image inside an examined image",
          inside,
          {"entry-bytes-in-res:error", "image-overlap:warning", "duplicate-image:warning"}},
