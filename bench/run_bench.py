@@ -41,6 +41,13 @@ same files in the same run (target: 1.5 times), its findings over both
 corpora are counted by check, and its peak resident memory on a file with a
 200 MB PNG image is compared with a plain run on one small file plus 4 MiB.
 
+With --lint or --pack, each program runs once on three hostile files: 65,535
+entries 16 bytes apart, each a PNG signature whose chunk runs over the
+images after it to the end of a 3 MB file; 65,535 entries on one 1 MB PNG
+image; and 65,535 entries on one small image, each wrong in every field
+(about 590,000 findings). Each must finish within a second (the last is not
+timed) and 10 MiB of peak resident memory.
+
 Usage: run_bench.py --bundler PATH --inspector PATH [--lint PATH] [--pack PATH] [--reps N]
                     [--peer-reps N] [--no-floor] [--no-peers] [--keep]
 Exit status 1 when an output differs from the recorded one, else 0.
@@ -508,6 +515,95 @@ def lint_rows(lint, inspector, root, large, small, reps):
     return met
 
 
+HOSTILE_ENTRIES = 65535
+HOSTILE_SIZE = 3 << 20
+HOSTILE_SECONDS = 1.0
+HOSTILE_KIB = 10 * 1024
+
+
+def hostile_entry(width, colours, planes, bits, size, offset, reserved=0):
+    return struct.pack("<BBBBHHII", width, width, colours, reserved, planes, bits, size, offset)
+
+
+def write_overlapping_icon(path):
+    """3 MB: 65,535 entries whose images lie 16 bytes apart behind the
+    directory, each a PNG signature and the header of a chunk whose data runs
+    to the CRC in the file's last 4 bytes, over all the images after it."""
+    first = 6 + 16 * HOSTILE_ENTRIES
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, HOSTILE_ENTRIES))
+        for i in range(HOSTILE_ENTRIES):
+            at = first + 16 * i
+            f.write(hostile_entry(16, 0, 1, 32, HOSTILE_SIZE - at, at))
+        for i in range(HOSTILE_ENTRIES):
+            at = first + 16 * i
+            f.write(b"\x89PNG\r\n\x1a\n" + struct.pack(">I", HOSTILE_SIZE - (at + 16) - 4) + b"IDAT")
+        f.write(bytes(HOSTILE_SIZE - (first + 16 * HOSTILE_ENTRIES)))
+
+
+def write_shared_icon(path):
+    """65,535 entries that all name one 16 x 16 PNG image of 1 MB, whose
+    IDAT holds pool bytes under a correct CRC."""
+    ihdr = png_chunk(b"IHDR", struct.pack(">IIBBBBB", 16, 16, 8, 6, 0, 0, 0))
+    png = b"\x89PNG\r\n\x1a\n" + ihdr + png_chunk(b"IDAT", pool_bytes(1000 * 1000, 13)) + png_chunk(b"IEND", b"")
+    at = 6 + 16 * HOSTILE_ENTRIES
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, HOSTILE_ENTRIES))
+        f.write(hostile_entry(16, 0, 1, 32, len(png), at) * HOSTILE_ENTRIES)
+        f.write(png)
+
+
+def write_findings_icon(path):
+    """About 1 MB: 65,535 entries on one small PNG image, each entry wrong in
+    every field it has, so that each gives about ten findings."""
+    ihdr = png_chunk(b"IHDR", struct.pack(">IIBBBBB", 16, 16, 8, 6, 0, 0, 0))
+    png = b"\x89PNG\r\n\x1a\n" + ihdr + png_chunk(b"IDAT", pool_bytes(64, 17)) + png_chunk(b"IEND", b"")
+    at = 6 + 16 * HOSTILE_ENTRIES
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, HOSTILE_ENTRIES))
+        f.write(hostile_entry(32, 3, 5, 7, 1 << 20, at, reserved=1) * HOSTILE_ENTRIES)
+        f.write(png)
+
+
+def time_and_rss(cmd, root):
+    """Wall seconds and peak resident KiB of one run, as /usr/bin/time
+    reports them, and the lines it wrote to standard output and error."""
+    report = os.path.join(root, "rss.txt")
+    done = subprocess.run(["/usr/bin/time", "-f", "%e %M", "-o", report] + cmd, cwd=root,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
+    with open(report) as f:
+        seconds, kib = f.read().split()[-2:]
+    return float(seconds), int(kib), done.stdout.count(b"\n") + done.stderr.count(b"\n")
+
+
+def hostile_rows(lint, pack, root):
+    """icon-lint and icon-pack on the hostile files: each must finish within
+    HOSTILE_SECONDS (the findings file, whose time is that of writing its
+    600,000 lines, is not held to it) and HOSTILE_KIB; answers whether they
+    did."""
+    met = True
+    print("\nhostile files, one run each (targets: under %.0f s and %d KiB; the findings file: memory only):"
+          % (HOSTILE_SECONDS, HOSTILE_KIB))
+    for name, write in (("overlapping", write_overlapping_icon), ("shared", write_shared_icon),
+                        ("findings", write_findings_icon)):
+        path = os.path.join(root, name + ".ico")
+        write(path)
+        try:
+            for program, cmd in (("icon-lint", [lint, path] if lint else None),
+                                 ("icon-pack", [pack, "-o", "hostile-out.ico", path] if pack else None)):
+                if cmd is None:
+                    continue
+                remove(os.path.join(root, "hostile-out.ico"))
+                seconds, kib, lines = time_and_rss(cmd, root)
+                ok = (seconds < HOSTILE_SECONDS or name == "findings") and kib <= HOSTILE_KIB
+                met = met and ok
+                print("  %-12s %-10s %6.2f s  %7d KiB  %7d lines  %s"
+                      % (name, program, seconds, kib, lines, "met" if ok else "NOT MET"))
+        finally:
+            remove(path)
+    return met
+
+
 def machine():
     model = "unknown CPU"
     try:
@@ -624,6 +720,10 @@ def main():
 
         if args.lint:
             met = lint_rows(os.path.abspath(args.lint), inspector, root, large, small, args.reps) and met
+
+        if args.lint or args.pack:
+            met = hostile_rows(args.lint and os.path.abspath(args.lint), args.pack and os.path.abspath(args.pack),
+                               root) and met
 
         if not args.no_peers:
             print("\npeers merging the same files, median of %d alternating runs, ratio to cat"

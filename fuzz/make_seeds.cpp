@@ -101,6 +101,30 @@ bytes image_input(std::uint8_t flags, std::uint8_t width, std::uint8_t height, c
     return out;
 }
 
+// PNG streams of a 16 x 16 RGBA image that the readers fail, each for one
+// fault of its structure: IHDR's compression, filter or interlace method,
+// no IDAT, a critical chunk PNG does not define, IDAT chunks split by tEXt.
+std::vector<bytes> broken_pngs() {
+    const auto png = [](std::uint8_t compression, std::uint8_t filter, std::uint8_t interlace,
+                        const std::vector<bytes>& chunks) {
+        bytes out = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+        const bytes ihdr =
+            icon_test::png_chunk("IHDR", {0, 0, 0, 16, 0, 0, 0, 16, 8, 6, compression, filter, interlace});
+        out.insert(out.end(), ihdr.begin(), ihdr.end());
+        for (const bytes& chunk : chunks) out.insert(out.end(), chunk.begin(), chunk.end());
+        const bytes iend = icon_test::png_chunk("IEND", {});
+        out.insert(out.end(), iend.begin(), iend.end());
+        return out;
+    };
+    const bytes idat = icon_test::png_chunk("IDAT", {0x78, 0x01, 0x01, 0x00});
+    return {png(1, 0, 0, {idat}),
+            png(0, 1, 0, {idat}),
+            png(0, 0, 2, {idat}),
+            png(0, 0, 0, {}),
+            png(0, 0, 0, {icon_test::png_chunk("ABCD", {1}), idat}),
+            png(0, 0, 0, {idat, icon_test::png_chunk("tEXt", {'a', 0, 'b'}), idat})};
+}
+
 void save(const std::filesystem::path& folder, const std::string& name, const bytes& data) {
     std::ofstream(folder / name, std::ios::binary)
         .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
@@ -145,6 +169,7 @@ int main(int argc, char** argv) {
               patched(icon_file({png, sized_bitmap(16, 32, 4)}), 6 + 16 + 12, 6 + 32 + 10)}) {
             save(folder, name(), file);
         }
+        for (const bytes& broken : broken_pngs()) save(folder, name(), icon_file({broken, png}));
     } else if (target == "pack") {
         // PNG files of several sizes and depths, icon files holding them,
         // cursors, and the same files broken. The first byte: bit 0 keeps
@@ -161,6 +186,7 @@ int main(int argc, char** argv) {
         save(folder, name(), fuzz::join_inputs(0, {patched(p16, p16.size() - 4, 0), files[1]}));
         save(folder, name(), fuzz::join_inputs(0, {cut(p48, 40), files[7]}));
         for (const bytes& file : files) save(folder, name(), fuzz::join_inputs(0, {file}));
+        for (const bytes& broken : broken_pngs()) save(folder, name(), fuzz::join_inputs(0, {p16, broken}));
     } else if (target == "image") {
         // PNG streams of every form, whole, cut and with a changed byte
         // (whose CRC the target may mend); bitmaps of every depth.

@@ -87,7 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     }
     const bool into_input = (flags & output_is_input) != 0;
     const std::string out_path = into_input ? paths.front() : fuzz::scratch_folder() + "/out.ico";
-    const bytes before = into_input ? files.front() : bytes{'o', 'l', 'd'};
+    // An existing output that is not an icon file is never replaced: the
+    // old output is an icon file without images.
+    const bytes before = into_input ? files.front() : bytes{0, 0, 1, 0, 0, 0};
     if (!into_input) fuzz::write_file(out_path, before);
 
     pack_request request;

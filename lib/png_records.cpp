@@ -27,39 +27,26 @@ constexpr crc_tables make_crc_tables() {
 
 constexpr crc_tables CRC_TABLES = make_crc_tables();
 
+// Four bytes most significant first, as PNG stores numbers.
+std::uint32_t be32_at(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[2]} << 8 |
+           std::uint32_t{bytes[3]};
+}
+
 // Four bytes least significant first, whatever the host's byte order.
 std::uint32_t le32_at(const std::uint8_t* bytes) {
     return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
            std::uint32_t{bytes[3]} << 24;
 }
 
-// Chunk data goes through the CRC in blocks of this size.
-constexpr std::int32_t CRC_BLOCK = 16384;
-
 }  // namespace
 
-io_result read_png_signature(std::FILE* stream, std::uint8_t (&signature)[PNG_SIGNATURE_SIZE]) {
-    std::int32_t count = PNG_SIGNATURE_SIZE;
-    return stream_read(stream, &count, signature);
+PNG_CHUNK_HEADER png_chunk_header_from(const std::uint8_t (&bytes)[PNG_CHUNK_HEADER_SIZE]) {
+    return {be32_at(bytes), {bytes[4], bytes[5], bytes[6], bytes[7]}};
 }
 
-io_result read_png_chunk_header(std::FILE* stream, PNG_CHUNK_HEADER& header) {
-    io_result r = read_be32(stream, &header.length);
-    for (std::uint8_t& letter : header.type) {
-        if (r == IO_OK) r = read_u8(stream, &letter);
-    }
-    return r;
-}
-
-io_result read_png_ihdr(std::FILE* stream, PNG_IHDR& ihdr) {
-    io_result r = read_be32(stream, &ihdr.width);
-    if (r == IO_OK) r = read_be32(stream, &ihdr.height);
-    if (r == IO_OK) r = read_u8(stream, &ihdr.bit_depth);
-    if (r == IO_OK) r = read_u8(stream, &ihdr.color_type);
-    if (r == IO_OK) r = read_u8(stream, &ihdr.compression);
-    if (r == IO_OK) r = read_u8(stream, &ihdr.filter);
-    if (r == IO_OK) r = read_u8(stream, &ihdr.interlace);
-    return r;
+PNG_IHDR png_ihdr_from(const std::uint8_t (&bytes)[PNG_IHDR_DATA_SIZE]) {
+    return {be32_at(bytes), be32_at(bytes + 4), bytes[8], bytes[9], bytes[10], bytes[11], bytes[12]};
 }
 
 bool png_chunk_is(const PNG_CHUNK_HEADER& header, const char (&type)[5]) {
@@ -77,17 +64,4 @@ std::uint32_t crc32_update(std::uint32_t crc, const std::uint8_t* data, std::siz
     }
     for (; size > 0; ++data, --size) crc = t[0][(crc ^ *data) & 0xFFu] ^ (crc >> 8);
     return ~crc;
-}
-
-io_result crc_stream_bytes(std::FILE* stream, std::uint32_t length, std::uint32_t* crc) {
-    std::uint8_t block[CRC_BLOCK];
-    while (length > 0) {
-        std::int32_t count =
-            length < std::uint32_t{CRC_BLOCK} ? static_cast<std::int32_t>(length) : CRC_BLOCK;
-        const io_result r = stream_read(stream, &count, block);
-        *crc = crc32_update(*crc, block, static_cast<std::size_t>(count));
-        if (r != IO_OK) return r;
-        length -= static_cast<std::uint32_t>(count);
-    }
-    return IO_OK;
 }

@@ -77,6 +77,10 @@ bool set_output(pack_request& request, const char* path, parsed& result) {
         result.status = usage_error("more than one output (-o) given");
         return false;
     }
+    if (*path == '\0') {
+        result.status = usage_error("the output file name is empty");
+        return false;
+    }
     request.output = path;
     return true;
 }

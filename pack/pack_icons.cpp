@@ -10,6 +10,8 @@
 #include <string>
 #include <tuple>
 
+#include "escape.hpp"
+#include "file_checks.hpp"
 #include "icon_records.hpp"
 #include "image_checks.hpp"
 #include "platform.hpp"
@@ -25,6 +27,7 @@ constexpr std::uint8_t png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A
 
 // One line on standard error: "PATH: [image N: ]severity: message [id]";
 // `image` below zero leaves the image out, as for a PNG file, which is one.
+// The path is shown escaped, so that no name can start a line of its own.
 __attribute__((format(printf, 5, 6))) void diagnose(const char* path, std::int32_t image, severity level,
                                                     const char* id, const char* format, ...) {
     char message[1024];
@@ -33,7 +36,8 @@ __attribute__((format(printf, 5, 6))) void diagnose(const char* path, std::int32
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
     const std::string where = image >= 0 ? "image " + std::to_string(image) + ": " : std::string();
-    std::fprintf(stderr, "%s: %s%s: %s [%s]\n", path, where.c_str(), severity_name(level), message, id);
+    std::fprintf(stderr, "%s: %s%s: %s [%s]\n", escaped_name(path).c_str(), where.c_str(),
+                 severity_name(level), message, id);
 }
 
 std::int32_t clamp32(std::int64_t value) {
@@ -43,9 +47,34 @@ std::int32_t clamp32(std::int64_t value) {
 // The image's own width or height in a directory field: 256 is written as 0.
 std::uint8_t entry_dimension(std::int32_t pixels) { return static_cast<std::uint8_t>(pixels & 0xFF); }
 
+// What the first look at an image saw, as one number: its facts and its
+// findings (ids, places and severities). The copy must see the same again.
+std::uint64_t look_of(const image_facts& facts, const std::vector<finding>& found) {
+    std::uint64_t hash = 14695981039346656037u;  // FNV-1a
+    const auto mix = [&hash](std::int64_t value) {
+        for (int i = 0; i < 8; ++i) {
+            hash = (hash ^ (static_cast<std::uint64_t>(value) >> (8 * i) & 0xFFu)) * 1099511628211u;
+        }
+    };
+    mix(static_cast<std::int64_t>(facts.kind));
+    for (const std::int64_t value :
+         {std::int64_t{facts.width}, std::int64_t{facts.height}, std::int64_t{facts.stored_height},
+          std::int64_t{facts.bit_count}, std::int64_t{facts.color_count}, facts.size}) {
+        mix(value);
+    }
+    for (const finding& f : found) {
+        if (std::strcmp(f.id, "png-crc") == 0) continue;
+        for (const char* c = f.id; *c != '\0'; ++c) mix(*c);
+        mix(f.offset);
+        mix(static_cast<std::int64_t>(f.level));
+    }
+    return hash;
+}
+
 struct input_file {
     const char* path;
-    std::int64_t size;  // at the scan: an input that changes before the copy is caught
+    std::int64_t size;  // at the first look: an input that changes before the copy is caught
+    bool lost = false;  // found changed or gone at the copy
 };
 
 struct planned_image {
@@ -53,10 +82,8 @@ struct planned_image {
     std::int32_t index;   // in its input's directory; -1 for a PNG file
     std::int64_t offset;  // where its bytes start in its input
     ICONDIRENTRY entry;   // made from the image; dwImageOffset set when written
-    std::int32_t width;
-    std::int32_t height;
-    std::uint16_t bit_count;
-    bool png;
+    image_facts facts;    // from the first look
+    std::uint64_t look;   // look_of the first look
 };
 
 enum class file_kind { unknown, icons, cursors };
@@ -67,26 +94,31 @@ class packer {
 
     int run() {
         if (!output_is_usable()) return 1;
+        // The first look: each input's images, their structure and what
+        // their entries must say, chunk data passed over. Images that are
+        // not written are examined whole here; those written are examined
+        // whole while they are copied.
         for (const char* path : request_.inputs) scan_input(path);
-        if (failed_) {
-            diagnose(request_.output, -1, severity::error, "pack-not-written",
-                     "not written, since the inputs have errors");
-            return 1;
-        }
-        if (images_.empty()) {
+        if (!failed_ && images_.empty()) {
             diagnose(request_.output, -1, severity::error, "pack-no-images",
                      "not written: no images to pack");
             return 1;
         }
-        if (!request_.keep_order) order();
-        if (!write()) return 1;
+        order();
+        const bool written = write();
+        if (failed_) {
+            diagnose(request_.output, -1, severity::error, "pack-not-written",
+                     "not written, since the inputs have errors");
+        }
+        if (!written) return 1;
         list();
         return 0;
     }
 
    private:
     // The output must be a file that can be replaced, or none yet, and not a
-    // stream the program writes its messages to.
+    // stream the program writes its messages to, nor a file of another kind
+    // that a forgotten output name would destroy.
     bool output_is_usable() const {
         const char* out = request_.output;
         const char* problem = nullptr;
@@ -97,12 +129,15 @@ class packer {
                 case path_kind::directory: problem = "is a directory"; break;
                 case path_kind::other: problem = "is not a regular file"; break;
                 case path_kind::regular_file: problem = shared_with_console(out); break;
-                default: break;
+                default: return true;
             }
         }
-        if (problem == nullptr) return true;
-        diagnose(out, -1, severity::error, "pack-output", "can't be the output: %s", problem);
-        return false;
+        if (problem == nullptr && !may_write(out)) problem = "no permission to write to it";
+        if (problem != nullptr) {
+            diagnose(out, -1, severity::error, "pack-output", "can't be the output: %s", problem);
+            return false;
+        }
+        return holds_icons(out);
     }
 
     // A file the program's messages go to would be replaced under them; one
@@ -111,6 +146,24 @@ class packer {
         if (path_matches_stream(path, stdout) != file_match::different) return "it is also standard output";
         if (path_matches_stream(path, stderr) != file_match::different) return "it is also standard error";
         return nullptr;
+    }
+
+    // An existing output is replaced only when it is an icon or cursor file
+    // (or empty): `icon-pack -o 16.png 32.png` must not destroy 16.png.
+    static bool holds_icons(const char* path) {
+        const owned_stream existing{std::fopen(path, "rb")};
+        if (!existing) {
+            diagnose(path, -1, severity::error, "pack-open", "can't open: %s", std::strerror(errno));
+            return false;
+        }
+        std::uint8_t head[4] = {};
+        std::int32_t count = sizeof head;
+        stream_read(existing.get(), &count, head);
+        if (count == 0 ||
+            (count == 4 && head[0] == 0 && head[1] == 0 && (head[2] == 1 || head[2] == 2) && head[3] == 0))
+            return true;
+        diagnose(path, -1, severity::error, "pack-not-icon", "not an icon file; refusing to replace it");
+        return false;
     }
 
     void error(const char* path, std::int32_t image, const char* id, const char* text) {
@@ -144,7 +197,7 @@ class packer {
         std::uint8_t head[8] = {};
         std::int32_t count = sizeof head;
         stream_read(in, &count, head);
-        inputs_.push_back({path, size});
+        inputs_.push_back({path, size, false});
         if (count == 8 && std::memcmp(head, png_signature, 8) == 0) {
             scan_png(in);
         } else if (count >= ICONDIR_SIZE && head[0] == 0 && head[1] == 0 && (head[2] == 1 || head[2] == 2) &&
@@ -159,7 +212,7 @@ class packer {
         }
     }
 
-    // Reports the image checks' findings; answers false when one is an error.
+    // Reports findings; answers false when one is an error.
     bool report(std::int32_t image, const std::vector<finding>& found) {
         bool clean = true;
         for (const finding& f : found) {
@@ -168,6 +221,29 @@ class packer {
         }
         if (!clean) failed_ = true;
         return clean;
+    }
+
+    // The first look at one image: its structure, reported. `found` keeps
+    // what was reported, for look_of.
+    image_facts first_look(std::FILE* in, std::int32_t index, std::int64_t offset, std::int64_t available,
+                           std::vector<finding>& found, bool& clean) {
+        image_pass structure;
+        structure.check_crcs = false;
+        const image_facts facts =
+            examine_image(in, index, offset, available, clamp32(available), found, structure);
+        clean = report(index, found);
+        return facts;
+    }
+
+    // The rest of the examination of an image that is not written: its
+    // CRCs, the one thing the first look leaves.
+    void last_look(std::FILE* in, std::int32_t index, std::int64_t offset, std::int64_t available) {
+        std::vector<finding> found;
+        examine_image(in, index, offset, available, clamp32(available), found);
+        found.erase(std::remove_if(found.begin(), found.end(),
+                                   [](const finding& f) { return std::strcmp(f.id, "png-crc") != 0; }),
+                    found.end());
+        report(index, found);
     }
 
     bool same_kind(file_kind kind) {
@@ -183,8 +259,12 @@ class packer {
         const input_file& input = inputs_.back();
         if (!same_kind(file_kind::icons)) return;
         std::vector<finding> found;
-        const image_facts facts = examine_image(in, -1, 0, input.size, clamp32(input.size), found);
-        if (!report(-1, found)) return;
+        bool clean = false;
+        const image_facts facts = first_look(in, -1, 0, input.size, found, clean);
+        if (!clean) {
+            last_look(in, -1, 0, input.size);
+            return;
+        }
         if (facts.kind != image_kind::png || facts.size <= 0 || facts.size > input.size) {
             error(input.path, -1, "pack-png-end", "can't tell where the PNG stream ends");
             return;
@@ -192,7 +272,7 @@ class packer {
         if (facts.size < input.size)
             diagnose(input.path, -1, severity::note, "pack-trailing", "left out: %d bytes after IEND",
                      static_cast<int>(input.size - facts.size));
-        add(-1, 0, icon_entry(facts), facts);
+        if (!add(-1, 0, icon_entry(facts), facts, look_of(facts, found))) last_look(in, -1, 0, input.size);
     }
 
     static ICONDIRENTRY icon_entry(const image_facts& facts) {
@@ -206,6 +286,10 @@ class packer {
                 0};
     }
 
+    // The images of an icon or cursor file, taken in the order of their
+    // offsets, so that the file is read front to back: an image at the
+    // offset of the one before shares its examination, and one that starts
+    // inside bytes already examined is refused, not read again.
     void scan_icon_file(std::FILE* in) {
         const input_file& input = inputs_.back();
         ICONDIR dir{};
@@ -216,25 +300,58 @@ class packer {
         const bool cursors = dir.idType == 2;
         if (!same_kind(cursors ? file_kind::cursors : file_kind::icons)) return;
         if (dir.idCount == 0) diagnose(input.path, -1, severity::note, "pack-empty", "holds no images");
-        for (std::int32_t index = 0; index < std::int32_t{dir.idCount}; ++index) {
-            ICONDIRENTRY entry{};
-            if (stream_seek(in, SEEK_FROM_START, icon_dir_entry_offset(index)) != IO_OK ||
-                read_icon_dir_entry(in, entry) != IO_OK) {
-                error(input.path, index, "pack-read", "can't read its directory entry");
-                return;
+        std::vector<ICONDIRENTRY> entries(dir.idCount);
+        for (std::size_t index = 0; index < entries.size(); ++index) {
+            if (read_icon_dir_entry(in, entries[index]) != IO_OK) {
+                error(input.path, static_cast<std::int32_t>(index), "pack-read",
+                      "can't read its directory entry");
+                entries.resize(index);
+                break;
             }
-            if (entry.dwImageOffset < icon_dir_entry_offset(dir.idCount) ||
-                entry.dwImageOffset >= input.size) {
+        }
+        std::vector<std::int32_t> by_offset;
+        by_offset.reserve(entries.size());
+        for (std::int32_t index = 0; index < static_cast<std::int32_t>(entries.size()); ++index) {
+            const std::int32_t at = entries[static_cast<std::size_t>(index)].dwImageOffset;
+            if (at < icon_dir_entry_offset(dir.idCount) || at >= input.size) {
                 error(input.path, index, "pack-outside", "its offset lies outside the file's images");
                 continue;
             }
+            by_offset.push_back(index);
+        }
+        std::stable_sort(by_offset.begin(), by_offset.end(), [&entries](std::int32_t a, std::int32_t b) {
+            return entries[static_cast<std::size_t>(a)].dwImageOffset <
+                   entries[static_cast<std::size_t>(b)].dwImageOffset;
+        });
+        examination_plan plan;
+        image_facts facts;
+        std::uint64_t look = 0;
+        bool clean = false;
+        for (const std::int32_t index : by_offset) {
+            const ICONDIRENTRY& entry = entries[static_cast<std::size_t>(index)];
+            const std::int64_t at = entry.dwImageOffset;
             // The walk is bounded by the file, not by the entry's size, so
             // that an entry that understates it is corrected too.
-            std::vector<finding> found;
-            const std::int64_t available = input.size - entry.dwImageOffset;
-            const image_facts facts =
-                examine_image(in, index, entry.dwImageOffset, available, clamp32(available), found);
-            if (!report(index, found)) continue;
+            const std::int64_t available = input.size - at;
+            const examination_plan::step step = plan.next(at);
+            if (step == examination_plan::step::inside) {
+                diagnose(input.path, index, severity::error, "pack-overlap",
+                         "its bytes start inside image %d's, which were examined already",
+                         static_cast<int>(plan.owner()));
+                failed_ = true;
+                continue;
+            }
+            const bool shared = step == examination_plan::step::share;
+            if (!shared) {
+                std::vector<finding> found;
+                facts = first_look(in, index, at, available, found, clean);
+                look = look_of(facts, found);
+                // A bitmap's rows are not examined now, but read at the copy.
+                plan.examined(index, at, image_end(at, facts, available));
+                if (!clean) last_look(in, index, at, available);
+            }
+            // An image with errors was reported once, for its first entry.
+            if (!clean) continue;
             if (facts.kind == image_kind::unknown || facts.size <= 0 || facts.size > available) {
                 error(input.path, index, "pack-image-end", "can't tell where the image ends");
                 continue;
@@ -246,7 +363,7 @@ class packer {
                 made.wBitCount = entry.wBitCount;
             }
             if (!corrected(index, entry, made, dir.idType, facts)) continue;
-            add(index, entry.dwImageOffset, made, facts);
+            if (!add(index, at, made, facts, look) && !shared) last_look(in, index, at, available);
         }
     }
 
@@ -269,7 +386,10 @@ class packer {
         return report(index, after);
     }
 
-    void add(std::int32_t index, std::int64_t offset, const ICONDIRENTRY& entry, const image_facts& facts) {
+    // Plans the image to be written; answers false when it is not (a
+    // duplicate, or one too many).
+    bool add(std::int32_t index, std::int64_t offset, const ICONDIRENTRY& entry, const image_facts& facts,
+             std::uint64_t look) {
         const std::size_t input = inputs_.size() - 1;
         const char* path = inputs_[input].path;
         const auto [kept, fresh] =
@@ -281,74 +401,73 @@ class packer {
             diagnose(path, index, severity::note, "pack-duplicate",
                      "skipped: %d x %d, %d bits/pixel already given by %s%s", static_cast<int>(facts.width),
                      static_cast<int>(facts.height), static_cast<int>(facts.bit_count),
-                     inputs_[first.input].path, source.c_str());
-            return;
+                     escaped_name(inputs_[first.input].path).c_str(), source.c_str());
+            return false;
         }
         if (images_.size() >= max_images) {
             if (!too_many_) error(path, index, "pack-too-many", "more than 65535 images");
             too_many_ = true;
-            return;
+            return false;
         }
         total_ += facts.size;
         if (total_ > max_file_size - icon_dir_entry_offset(static_cast<std::int32_t>(max_images))) {
             if (!too_large_) error(path, index, "pack-too-large", "the images add up to more than 2 GiB");
             too_large_ = true;
-            return;
+            return false;
         }
-        images_.push_back({input, index, offset, entry, facts.width, facts.height, facts.bit_count,
-                           facts.kind == image_kind::png});
+        images_.push_back({input, index, offset, entry, facts, look});
+        return true;
     }
 
-    // Largest first, then deeper; images that tie keep the order given.
+    // Largest first, then deeper; or, kept in order, as given: inputs in
+    // the order named, an icon file's images in the order of its directory.
     void order() {
+        if (request_.keep_order) {
+            std::stable_sort(images_.begin(), images_.end(),
+                             [](const planned_image& a, const planned_image& b) {
+                                 return std::tie(a.input, a.index) < std::tie(b.input, b.index);
+                             });
+            return;
+        }
         std::stable_sort(images_.begin(), images_.end(), [](const planned_image& a, const planned_image& b) {
-            if (a.width != b.width) return a.width > b.width;
-            if (a.height != b.height) return a.height > b.height;
-            return a.bit_count > b.bit_count;
+            if (a.facts.width != b.facts.width) return a.facts.width > b.facts.width;
+            if (a.facts.height != b.facts.height) return a.facts.height > b.facts.height;
+            return a.facts.bit_count > b.facts.bit_count;
         });
     }
 
+    // The second look: each image written is examined whole (every CRC) as
+    // it is copied, in the output's order, so that what is written is
+    // exactly what was examined. After the first look found an error, or
+    // once copying fails, the images are still examined, to report every
+    // error, but not copied. Answers true when the output is in place.
     bool write() {
-        std::string temporary;
-        std::FILE* out = create_beside(request_.output, temporary);
-        if (out == nullptr) {
-            diagnose(request_.output, -1, severity::error, "pack-create", "can't create a file beside it: %s",
-                     std::strerror(errno));
-            return false;
-        }
-        const auto count = static_cast<std::int32_t>(images_.size());
-        const ICONDIR dir{0, static_cast<std::uint16_t>(kind_ == file_kind::cursors ? 2 : 1),
-                          static_cast<std::uint16_t>(count)};
-        bool written = write_icon_dir(out, dir) == IO_OK;
-        std::int32_t offset = icon_dir_entry_offset(count);
-        for (planned_image& image : images_) {
-            image.entry.dwImageOffset = offset;
-            offset += image.entry.dwBytesInRes;
-            written = written && write_icon_dir_entry(out, image.entry) == IO_OK;
-        }
-        if (!written) {
-            const int reason = errno;
-            stream_close(out);
-            std::remove(temporary.c_str());
-            diagnose(request_.output, -1, severity::error, "pack-write", "can't write: %s",
-                     std::strerror(reason));
-            return false;
-        }
-        // A failure to read an input has been reported by copy().
-        bool copied = true;
-        for (const planned_image& image : images_) {
-            if (!copy(image, out)) {
-                copied = false;
-                break;
+        const bool writing = !failed_;
+        if (writing && !create()) return false;
+        bool copying = writing;
+        if (copying) {
+            const auto count = static_cast<std::int32_t>(images_.size());
+            const ICONDIR dir{0, static_cast<std::uint16_t>(kind_ == file_kind::cursors ? 2 : 1),
+                              static_cast<std::uint16_t>(count)};
+            copying = write_icon_dir(output_.stream, dir) == IO_OK;
+            std::int32_t offset = icon_dir_entry_offset(count);
+            for (planned_image& image : images_) {
+                image.entry.dwImageOffset = offset;
+                offset += image.entry.dwBytesInRes;
+                copying = copying && write_icon_dir_entry(output_.stream, image.entry) == IO_OK;
             }
+            if (!copying) write_failed();
+        }
+        for (const planned_image& image : images_) {
+            if (!copy(image, copying ? output_.stream : nullptr)) copying = false;
         }
         current_.reset();
-        if (!copied) {
-            stream_close(out);
-            std::remove(temporary.c_str());
+        if (!writing) return false;
+        if (!copying || failed_) {
+            give_up(output_);
             return false;
         }
-        if (!replace_with(out, temporary, request_.output)) {
+        if (!replace_with(output_)) {
             diagnose(request_.output, -1, severity::error, "pack-write", "can't write: %s",
                      std::strerror(errno));
             return false;
@@ -356,60 +475,106 @@ class packer {
         return true;
     }
 
-    // Copies one image in fixed blocks from its input, which stays open for
-    // the images after it that come from the same file.
+    // The temporary output beside the final one, with the final one's owner.
+    bool create() {
+        switch (create_beside(request_.output, output_)) {
+            case create_status::created: return true;
+            case create_status::owner_not_kept:
+                diagnose(request_.output, -1, severity::error, "pack-owner",
+                         "can't keep the owner of the existing file");
+                return false;
+            default:
+                diagnose(request_.output, -1, severity::error, "pack-create",
+                         "can't create a file beside it: %s", std::strerror(errno));
+                return false;
+        }
+    }
+
+    void write_failed() {
+        if (!write_reported_)
+            diagnose(request_.output, -1, severity::error, "pack-write", "can't write: %s",
+                     std::strerror(errno));
+        write_reported_ = true;
+    }
+
+    // Examines one image whole while copying it to `out` (when not null),
+    // from its input, which stays open for the images after it that come
+    // from the same file. Answers false on any error, or when the image is
+    // not what the first look saw.
     bool copy(const planned_image& image, std::FILE* out) {
-        const input_file& input = inputs_[image.input];
+        input_file& input = inputs_[image.input];
+        if (input.lost) return false;
         if (!current_ || current_input_ != image.input) {
             current_.reset(std::fopen(input.path, "rb"));
             current_input_ = image.input;
             if (!current_) {
                 diagnose(input.path, -1, severity::error, "pack-open", "can't open: %s",
                          std::strerror(errno));
+                input.lost = true;
+                failed_ = true;
                 return false;
             }
             prepare_input(current_.get(), input_buffer_);
             std::int64_t size = -1;
             if (stream_seek(current_.get(), SEEK_FROM_END, 0) != IO_OK ||
                 stream_tell(current_.get(), &size) != IO_OK || size != input.size) {
-                diagnose(input.path, -1, severity::error, "pack-changed", "changed while it was packed");
+                changed(input);
+                current_.reset();
                 return false;
             }
         }
-        std::int32_t left = image.entry.dwBytesInRes;
-        bool read =
-            stream_seek(current_.get(), SEEK_FROM_START, static_cast<std::int32_t>(image.offset)) == IO_OK;
-        while (read && left > 0) {
-            std::int32_t chunk = std::min<std::int32_t>(left, std::int32_t{sizeof block_});
-            read = stream_read(current_.get(), &chunk, block_) == IO_OK;
-            if (!read) break;
-            left -= chunk;
-            if (stream_write(out, &chunk, block_) != IO_OK) {
-                diagnose(request_.output, -1, severity::error, "pack-write", "can't write: %s",
-                         std::strerror(errno));
-                return false;
-            }
+        std::vector<finding> found;
+        image_pass whole;
+        whole.copy = out;
+        const image_facts facts =
+            examine_image(current_.get(), image.index, image.offset, input.size - image.offset,
+                          clamp32(input.size - image.offset), found, whole);
+        if (whole.copy_failed) {
+            write_failed();
+            return false;
         }
-        if (!read) diagnose(input.path, image.index, severity::error, "pack-read", "%s", "can't read");
-        return read;
+        if (look_of(facts, found) != image.look || (out != nullptr && facts.examined != facts.size)) {
+            changed(input);
+            return false;
+        }
+        // The CRCs are what the first look left; what else it found was reported then.
+        std::vector<finding> crcs;
+        for (const finding& f : found)
+            if (std::strcmp(f.id, "png-crc") == 0) crcs.push_back(f);
+        bool clean = true;
+        for (const finding& f : crcs) {
+            diagnose(input.path, image.index, f.level, f.id, "%s", f.message.c_str());
+            if (f.level == severity::error) clean = false;
+        }
+        if (!clean) failed_ = true;
+        return clean;
+    }
+
+    // An input that is not what the first look saw is reported once; its
+    // other images are not examined again.
+    void changed(input_file& input) {
+        diagnose(input.path, -1, severity::error, "pack-changed", "changed while it was packed");
+        input.lost = true;
+        failed_ = true;
     }
 
     void list() const {
         std::int32_t position = 0;
         for (const planned_image& image : images_) {
             std::printf("#%4d: %4d x%4d,%3d %s  %-7s %s", static_cast<int>(position++),
-                        static_cast<int>(image.width), static_cast<int>(image.height),
-                        static_cast<int>(image.bit_count), image.bit_count == 1 ? "bit/pixel " : "bits/pixel",
-                        image.png ? "PNG" : "bitmap", inputs_[image.input].path);
+                        static_cast<int>(image.facts.width), static_cast<int>(image.facts.height),
+                        static_cast<int>(image.facts.bit_count),
+                        image.facts.bit_count == 1 ? "bit/pixel " : "bits/pixel",
+                        image.facts.kind == image_kind::png ? "PNG" : "bitmap",
+                        escaped_name(inputs_[image.input].path).c_str());
             if (image.index >= 0) std::printf(", image %d", static_cast<int>(image.index));
             std::printf("\n");
         }
         std::printf("Packed %d images from %d input files into %s.\n", static_cast<int>(images_.size()),
-                    static_cast<int>(request_.inputs.size()), request_.output);
+                    static_cast<int>(request_.inputs.size()), escaped_name(request_.output).c_str());
     }
 
     char input_buffer_[INPUT_BUFFER_SIZE] = {};
-    std::uint8_t block_[65536] = {};
     const pack_request& request_;
     std::vector<input_file> inputs_;
     std::vector<planned_image> images_;
@@ -417,9 +582,11 @@ class packer {
     std::map<std::tuple<std::int32_t, std::int32_t, std::uint16_t>, std::size_t> kept_;
     file_kind kind_ = file_kind::unknown;
     std::int64_t total_ = 0;
+    replacement output_;
     owned_stream current_;
     std::size_t current_input_ = 0;
     bool failed_ = false;
+    bool write_reported_ = false;
     bool too_many_ = false;
     bool too_large_ = false;
 };

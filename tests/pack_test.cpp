@@ -5,10 +5,21 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "escape.hpp"
 #include "file_checks.hpp"
 #include "test_support.hpp"
 
@@ -72,7 +83,18 @@ struct pack_case {
     std::string err;
     bytes written;  // what out.ico holds afterwards
     std::vector<std::string> warnings = {};
+    bool posix_only = false;  // names that no Windows file can have
 };
+
+// A PNG stream of a 16 x 16 RGBA image with these chunks after IHDR.
+bytes png_with(const std::vector<bytes>& chunks, std::uint8_t compression = 0, std::uint8_t filter = 0,
+               std::uint8_t interlace = 0) {
+    bytes out = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+    const bytes ihdr = png_chunk("IHDR", {0, 0, 0, 16, 0, 0, 0, 16, 8, 6, compression, filter, interlace});
+    out.insert(out.end(), ihdr.begin(), ihdr.end());
+    for (const bytes& chunk : chunks) out.insert(out.end(), chunk.begin(), chunk.end());
+    return out;
+}
 
 std::vector<pack_case> pack_cases() {
     const bytes p16 = png_stream(16, 16);
@@ -103,6 +125,13 @@ std::vector<pack_case> pack_cases() {
     const std::string b_notes = "b.ico: image 0: " + colours_16 + "b.ico: image 0: " + depth_4;
     const std::string not_written =
         "out.ico: error: not written, since the inputs have errors [pack-not-written]\n";
+    const bytes idat = png_chunk("IDAT", {1, 2, 3});
+    const bytes iend = png_chunk("IEND", {});
+    // Image 1 starts 8 bytes into image 0's PNG stream, past what its entry
+    // claims: its bytes were examined as image 0's and are not read again.
+    bytes inside = icon_file({p16, p16});
+    inside = patched(inside, entry_at(0) + 8, 8);
+    inside = patched(inside, entry_at(1) + 12, std::uint32_t(entry_at(2) + 8));
     return {
         {"PNG files in any order",
          {{"32.png", p32}, {"16.png", p16}, {"48rgb.png", p48_rgb}, {"256.png", p256}, {"48.png", p48}},
@@ -170,9 +199,11 @@ std::vector<pack_case> pack_cases() {
          {{"16.png", p16}, {"broken.png", broken}, {"out.ico", old}},
          {},
          "",
-         "broken.png: error: the IEND chunk at byte 61 has CRC 78563412, its bytes give AE426082 [png-crc]\n"
+         // The CRCs of an image that would be written are checked as it is copied.
          "out.ico: image 0: note: skipped: 16 x 16, 32 bits/pixel already given by 16.png "
-         "[pack-duplicate]\n" +
+         "[pack-duplicate]\n"
+         "broken.png: error: the IEND chunk at byte 61 has CRC 78563412, its bytes give AE426082 "
+         "[png-crc]\n" +
              not_written,
          old},
         {"the output among the inputs",
@@ -211,12 +242,66 @@ std::vector<pack_case> pack_cases() {
          "[png-dimensions]\n" +
              not_written,
          {}},
+        {"PNG streams that the readers fail",
+         {{"compression.png", png_with({idat, iend}, 1)},
+          {"filter.png", png_with({idat, iend}, 0, 1)},
+          {"interlace.png", png_with({idat, iend}, 0, 0, 2)},
+          {"no-idat.png", png_with({iend})},
+          {"critical.png", png_with({png_chunk("ABCD", {}), idat, iend})},
+          {"split.png", png_with({idat, png_chunk("tEXt", {'a', 0, 'b'}), idat, iend})}},
+         {},
+         "",
+         "compression.png: error: IHDR's compression method is 1; PNG defines only 0 [png-ihdr-method]\n"
+         "filter.png: error: IHDR's filter method is 1; PNG defines only 0 [png-ihdr-method]\n"
+         "interlace.png: error: IHDR's interlace method is 2; PNG defines only 0 and 1 [png-ihdr-method]\n"
+         "no-idat.png: error: the PNG stream has no IDAT chunk: no image data [png-no-idat]\n"
+         "critical.png: error: the ABCD chunk at byte 33 is critical (its first letter is upper case), but "
+         "PNG "
+         "does not define it [png-unknown-critical]\n"
+         "split.png: error: the IDAT chunks are not consecutive: a tEXt chunk at byte 48 lies between them "
+         "[png-idat-split]\n" +
+             not_written,
+         {}},
+        {"an image inside another is not read again",
+         {{"inside.ico", inside}},
+         {},
+         "",
+         "inside.ico: image 0: note: corrected: dwBytesInRes is 8, the image stream spans 73 bytes "
+         "[pack-corrected]\n"
+         "inside.ico: image 1: error: its bytes start inside image 0's, which were examined already "
+         "[pack-overlap]\n" +
+             not_written,
+         {}},
+        {"an output that is not an icon file",
+         {{"out.ico", p16}, {"32.png", p32}},
+         {},
+         "",
+         "out.ico: error: not an icon file; refusing to replace it [pack-not-icon]\n",
+         p16},
+        {"names that would forge lines",
+         {{"a\n.png", p32}, {"b\t\x1b[2K.png", p48_rgb}, {"c\xff\\.png", p48_rgb}},
+         {},
+         "#   0:   48 x  48, 24 bits/pixel  PNG     b\\t\\x1b[2K.png\n"
+         "#   1:   32 x  32, 32 bits/pixel  PNG     a\\n.png\nPacked 2 images from 3 input files into "
+         "out.ico.\n",
+         "b\\t\\x1b[2K.png: warning: the PNG image has colour type 2 at 8 bits a sample, not 8-bit RGBA "
+         "(colour "
+         "type 6) [png-not-rgba]\n"
+         "c\\xff\\\\.png: warning: the PNG image has colour type 2 at 8 bits a sample, not 8-bit RGBA "
+         "(colour "
+         "type 6) [png-not-rgba]\n"
+         "c\\xff\\\\.png: note: skipped: 48 x 48, 24 bits/pixel already given by b\\t\\x1b[2K.png "
+         "[pack-duplicate]\n",
+         packed({{p48_rgb, 48, 48, 1, 24}, {p32, 32, 32, 1, 32}}),
+         {"png-not-rgba:warning"},
+         true},
     };
 }
 
 TEST(Pack, GeneratedInputs) {
     for (const pack_case& c : pack_cases()) {
         SCOPED_TRACE(c.name);
+        if (on_windows && c.posix_only) continue;
         const scratch_dir dir;
         std::vector<std::string> args = c.options;
         args.insert(args.end(), {"-o", "out.ico"});
@@ -269,6 +354,11 @@ TEST(Pack, CommandLines) {
          1,
          "none/out.ico: error: can't create a file beside it: No such file or directory [pack-create]"},
         {{"--help", "-x"}, 0, ""},
+        {{"-o", "", "a.png"}, 2, "icon-pack: error: the output file name is empty"},
+        // The output's name forgotten: the first input would be replaced.
+        {{"-o", "a.png", "a.png"},
+         1,
+         "a.png: error: not an icon file; refusing to replace it [pack-not-icon]"},
         {{"--vers"}, 0, ""},
     };
     for (const row& r : rows) {
@@ -283,27 +373,290 @@ TEST(Pack, CommandLines) {
     EXPECT_EQ(run_program(pack, {"--version"}).out, "icon-pack (icon-tools) 1.0.0\n");
 }
 
-// The output replaced whole: its permission bits kept, no temporary file
-// left beside it, and an output that is standard output refused.
-TEST(Pack, OutputReplaced) {
+#ifdef ICON_REOPEN_SHIM
+// Loads the test shim into a program started by run_program (see
+// reopen_shim.cpp); `log` receives the folders it writes out.
+std::function<void()> with_shim(const std::string& log = {}) {
+    return [log] {
+        setenv("LD_PRELOAD", ICON_REOPEN_SHIM, 1);
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+        if (!log.empty()) setenv("ICON_FSYNC_LOG", log.c_str(), 1);
+    };
+}
+#endif
+
+// Names in `folder` that a run left behind: its temporary files.
+std::vector<std::string> leftovers(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) names.push_back(name);
+    }
+    return names;
+}
+
+// How an existing output is replaced: whole, keeping its permission bits,
+// owner and group, through its symbolic links, never when the user may not
+// write it or it is not an icon file, and with nothing left beside it.
+TEST(Pack, OutputsReplacedSafely) {
+    const bytes old = icon_file({});
+    const bytes p16 = png_stream(16, 16);
+    const bytes made = packed({{p16, 16, 16, 1, 32}});
+    struct row {
+        const char* name;
+        // Makes the output in `dir` (the run writes "out.ico" there) and
+        // answers the file that holds its bytes.
+        std::function<std::string(const scratch_dir& dir)> make;
+        int status;
+        std::string err;
+        // The file's permission bits, owner and group afterwards; -1: not checked.
+        int mode = -1;
+        int owner = -1;
+        bool as_nobody = false;  // run as user and group 65534, which root may be
+        bool root_only = false;
+        bool posix_only = false;
+    };
+#ifdef _WIN32
+    const bool root = false;
+    const int created = -1;
+#else
+    const bool root = geteuid() == 0;
+    const mode_t mask = umask(0);
+    umask(mask);
+    const int created = static_cast<int>(0666 & ~mask);
+#endif
+    const auto existing = [old](int mode) {
+        return [old, mode](const scratch_dir& dir) {
+            std::string out = dir.put("out.ico", old);
+            if (mode >= 0) chmod(out.c_str(), static_cast<mode_t>(mode));
+            return out;
+        };
+    };
+    std::vector<row> rows = {
+        {"a new output", [](const scratch_dir& dir) { return dir.file("out.ico"); }, 0, "", created},
+        {"the permission bits kept", existing(0640), 0, "", 0640, -1, false, false, true},
+        {"an empty output replaced", [](const scratch_dir& dir) { return dir.put("out.ico", {}); }, 0, ""},
+        {"a read-only output refused", existing(0444), 1,
+         "out.ico: error: can't be the output: no permission to write to it [pack-output]\n"},
+        {"a root-owned output that no one may write refused", existing(0), 1,
+         "out.ico: error: can't be the output: no permission to write to it [pack-output]\n", -1, -1, false,
+         true, true},
+#ifndef _WIN32
+        {"a symbolic link: its file replaced",
+         [old](const scratch_dir& dir) {
+             std::filesystem::create_directory(dir.file("sub"));
+             std::string file = dir.put("sub/real.ico", old);
+             if (symlink("sub/real.ico", dir.file("out.ico").c_str()) != 0) ADD_FAILURE() << "symlink";
+             return file;
+         },
+         0, "", -1, -1, false, false, true},
+        {"a link that leads nowhere: its file made",
+         [](const scratch_dir& dir) {
+             std::filesystem::create_directory(dir.file("sub"));
+             if (symlink("sub/new.ico", dir.file("out.ico").c_str()) != 0) ADD_FAILURE() << "symlink";
+             return dir.file("sub/new.ico");
+         },
+         0, "", -1, -1, false, false, true},
+        {"the owner and group kept",
+         [old](const scratch_dir& dir) {
+             std::string out = dir.put("out.ico", old);
+             chmod(out.c_str(), 0600);
+             if (chown(out.c_str(), 65534, 65534) != 0) ADD_FAILURE() << "chown";
+             return out;
+         },
+         0, "", 0600, 65534, false, true, true},
+        {"an owner that cannot be kept: nothing written",
+         [old](const scratch_dir& dir) {
+             chmod(dir.path().c_str(), 0777);
+             std::string out = dir.put("out.ico", old);
+             chmod(out.c_str(), 0666);
+             return out;
+         },
+         1, "out.ico: error: can't keep the owner of the existing file [pack-owner]\n", 0666, 0, true, true,
+         true},
+#endif
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        if ((r.root_only && !root) || (r.posix_only && on_windows)) continue;
+        const scratch_dir dir;
+        const std::string file = r.make(dir);
+        const bytes before = read_file(file);
+        dir.put("a.png", p16);
+        run_options options{.cwd = dir.path()};
+#ifndef _WIN32
+        if (r.as_nobody) {
+            chmod(dir.file("a.png").c_str(), 0644);
+            options.in_child = [] {
+                if (setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
+            };
+        }
+#endif
+        const run_result result = run_program(pack, {"-o", "out.ico", "a.png"}, options);
+        EXPECT_EQ(result.status, r.status);
+        EXPECT_EQ(result.err, r.err);
+        EXPECT_EQ(read_file(file), r.status == 0 ? made : before);
+        EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
+#ifndef _WIN32
+        if (std::filesystem::exists(dir.file("sub"))) {
+            EXPECT_EQ(leftovers(dir.file("sub")), std::vector<std::string>{});
+            EXPECT_TRUE(std::filesystem::is_symlink(dir.file("out.ico")));
+        }
+        struct stat st {};
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        if (r.mode >= 0) {
+            EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(r.mode));
+        }
+        if (r.owner >= 0) {
+            EXPECT_EQ(st.st_uid, static_cast<uid_t>(r.owner));
+            EXPECT_EQ(st.st_gid, static_cast<gid_t>(r.owner));
+        }
+#endif
+        // A read-only file cannot be removed with its folder on Windows.
+        std::error_code ignored;
+        std::filesystem::permissions(
+            file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ignored);
+    }
+}
+
+// An output that is standard output or standard error is refused before
+// anything is written.
+TEST(Pack, OutputThatIsAStandardStream) {
     const scratch_dir dir;
-    const std::string out = dir.put("out.ico", {1, 2, 3});
+    const std::string out = dir.put("out.ico", icon_file({}));
     const std::string in = dir.put("a.png", png_stream(16, 16));
-    if (!on_windows) chmod(out.c_str(), 0640);
     const run_result r = run_program(pack, {"-o", out, in}, {.out_file = out});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, out + ": error: can't be the output: it is also standard output [pack-output]\n");
-    EXPECT_EQ(run_program(pack, {"-o", out, in}).status, 0);
-    EXPECT_EQ(read_file(out), packed({{png_stream(16, 16), 16, 16, 1, 32}}));
-    struct stat st {};
-    ASSERT_EQ(stat(out.c_str(), &st), 0);
-    if (!on_windows) {
-        EXPECT_EQ(st.st_mode & 0777, 0640u);
-    }
-    std::size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
-    EXPECT_EQ(files, 2u);
+    // Shown escaped: on Windows, each backslash of the path doubled.
+    EXPECT_EQ(r.err,
+              escaped_name(out) + ": error: can't be the output: it is also standard output [pack-output]\n");
 }
+
+#ifdef ICON_REOPEN_SHIM
+// After the rename, the folder is written out to the disk, so that the new
+// name survives a crash.
+TEST(Pack, FolderWrittenOutAfterTheRename) {
+    const scratch_dir dir;
+    dir.put("a.png", png_stream(16, 16));
+    const std::string log = dir.file("fsync.log");
+    const run_result r =
+        run_program(pack, {"-o", "out.ico", "a.png"}, {.cwd = dir.path(), .in_child = with_shim(log)});
+    EXPECT_EQ(r.status, 0);
+    const bytes logged = read_file(log);
+    EXPECT_EQ(std::string(logged.begin(), logged.end()), "folder\n");
+}
+#endif
+
+#ifdef ICON_REOPEN_SHIM
+// What is written is exactly what was examined: an input that changes
+// between the first look and the copy, even keeping its size, fails the run
+// and leaves the output as it was. The shim gives the copy "a.png.then".
+TEST(Pack, InputsThatChangeBetweenTheLooks) {
+    const bytes png = png_stream(16, 16, 8, 6, 100);
+    const bytes larger = png_stream(64, 64, 8, 6, 100);  // as long: only IHDR differs
+    const std::size_t idat_data = 8 + 25 + 8;
+    const std::string not_written =
+        "out.ico: error: not written, since the inputs have errors [pack-not-written]\n";
+    struct row {
+        const char* name;
+        bytes then;
+        std::string err;  // its first line
+    };
+    const row rows[] = {
+        {"an identical copy", png, ""},
+        {"64 pixels in IHDR, the length kept", larger,
+         "a.png: error: changed while it was packed [pack-changed]"},
+        {"a byte of IDAT changed, the length kept", patched(png, idat_data + 10, 0xEE, 1),
+         "a.png: error: the IDAT chunk at byte 33 has CRC "},
+        {"cut", cut(png, 60), "a.png: error: changed while it was packed [pack-changed]"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const scratch_dir dir;
+        const bytes old = icon_file({});
+        dir.put("out.ico", old);
+        dir.put("a.png", png);
+        dir.put("a.png.then", r.then);
+        const run_result result =
+            run_program(pack, {"-o", "out.ico", "a.png"}, {.cwd = dir.path(), .in_child = with_shim()});
+        EXPECT_EQ(result.err.substr(0, r.err.size()), r.err);
+        EXPECT_EQ(result.status, r.err.empty() ? 0 : 1);
+        if (!r.err.empty()) {
+            EXPECT_TRUE(result.err.ends_with(not_written)) << result.err;
+        }
+        EXPECT_EQ(read_file(dir.file("out.ico")), r.err.empty() ? packed({{png, 16, 16, 1, 32}}) : old);
+        EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
+    }
+}
+#endif
+
+#ifndef _WIN32
+// SIGINT, SIGTERM and SIGHUP while the output is written remove the
+// temporary file and end icon-pack by the same signal; the output stays as
+// it was. The run is held with its temporary file in place by a standard
+// error that nobody reads: the second look's warnings (each image's tEXt
+// chunk has a broken CRC) fill the pipe. By then the temporary file has the
+// output's permission bits, before its images are written.
+TEST(Pack, SignalsRemoveTheTemporaryFile) {
+    const scratch_dir dir;
+    const bytes old = icon_file({});
+    const std::string out = dir.put("out.ico", old);
+    chmod(out.c_str(), 0640);
+    std::vector<std::string> args = {"-o", "out.ico"};
+    const bytes text = patched(png_chunk("tEXt", {'a', 0, 'b'}), 8 + 3, 0);
+    for (std::uint32_t side = 1; side <= 256; ++side) {
+        bytes png = png_stream(side, side);
+        png.insert(png.begin() + 8 + 25, text.begin(), text.end());
+        args.push_back(std::string(200, 'n') + "-" + std::to_string(side) + ".png");
+        dir.put(args.back(), png);
+    }
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(number);
+        int err[2];
+        ASSERT_EQ(pipe(err), 0);
+        const std::vector<std::string> command = command_of(pack, args);
+        std::vector<char*> argv;
+        for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(err[1], 2);
+            close(err[0]);
+            if (chdir(dir.path().c_str()) != 0) _exit(126);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        close(err[1]);
+        // Until bytes are written to the temporary file, waiting at most a minute.
+        std::vector<std::string> temporary;
+        struct stat st {};
+        for (int waited = 0; waited < 6000; ++waited) {
+            temporary = leftovers(dir.path());
+            if (temporary.size() == 1 && stat(dir.file(temporary[0]).c_str(), &st) == 0 && st.st_size > 0)
+                break;
+            usleep(10000);
+        }
+        ASSERT_EQ(temporary.size(), 1u);
+        EXPECT_GT(st.st_size, 0);
+        EXPECT_EQ(st.st_mode & 0777, 0640u);
+        kill(pid, number);
+        char block[4096];
+        while (read(err[0], block, sizeof block) > 0) {
+        }
+        close(err[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << status;
+        EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
+        EXPECT_EQ(read_file(out), old);
+    }
+}
+#endif
 
 // The examples' PNG files of these sizes (largest first) copied into `dir`
 // and packed, in another order, into out.ico there.
