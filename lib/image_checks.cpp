@@ -115,6 +115,7 @@ struct chunk_order {
     bool plte_before_idat = false;
     std::int64_t plte_at = -1;          // the first PLTE chunk
     std::int64_t plte_after_idat = -1;  // the first PLTE chunk after an IDAT chunk
+    bool trns = false;                  // a tRNS chunk has come
 };
 
 bool first_time(chunk_order& order, once check) {
@@ -155,6 +156,7 @@ void check_chunk_order(const PNG_CHUNK_HEADER& header, std::int64_t at, chunk_or
                                  "but PNG does not define it",
                                  reinterpret_cast<const char*>(header.type), static_cast<long long>(at)));
     }
+    if (png_chunk_is(header, "tRNS")) order.trns = true;
     if (png_chunk_is(header, "PLTE")) {
         if (order.plte_at < 0) order.plte_at = at;
         if (!order.idat) order.plte_before_idat = true;
@@ -310,14 +312,20 @@ void walk_png(image_source& source, std::int32_t index, std::int64_t offset, std
             finding_text("the PNG image is %lu x %lu pixels; an icon image has 1 to 256 on each side",
                          static_cast<unsigned long>(ihdr.width), static_cast<unsigned long>(ihdr.height)));
     }
-    if (ihdr.bit_depth != 8 || ihdr.color_type != 6) {
-        // 8-bit RGB still decodes everywhere; anything else is refused by some.
-        const bool rgb8 = ihdr.bit_depth == 8 && ihdr.color_type == 2;
+    // Measured: Wine, Chromium, Firefox, Qt and ffmpeg decode every colour
+    // type; Wine 8 refuses 16-bit samples, and shows palette images without
+    // tRNS and RGB images (with or without a tRNS key) red and blue swapped.
+    if (ihdr.bit_depth == 16) {
+        add_finding(out, index, ihdr_at, severity::error, "png-not-rgba",
+                    finding_text("the PNG image has 16-bit samples (colour type %u), which Windows (Wine 8) "
+                                 "refuses to show",
+                                 unsigned{ihdr.color_type}));
+    } else if (ihdr.color_type == 2 || (ihdr.color_type == 3 && !order.trns)) {
         add_finding(
-            out, index, ihdr_at, rgb8 ? severity::warning : severity::error, "png-not-rgba",
-            finding_text(
-                "the PNG image has colour type %u at %u bits a sample, not 8-bit RGBA (colour type 6)",
-                unsigned{ihdr.color_type}, unsigned{ihdr.bit_depth}));
+            out, index, ihdr_at, severity::warning, "png-not-rgba",
+            finding_text("the PNG image is %s without alpha (colour type %u): Windows (Wine 8) shows "
+                         "its red and blue swapped",
+                         ihdr.color_type == 2 ? "RGB" : "a palette image", unsigned{ihdr.color_type}));
     }
     check_ihdr_methods(ihdr, ihdr_at + PNG_CHUNK_HEADER_SIZE, index, out);
     check_palette(ihdr, order, index, out);

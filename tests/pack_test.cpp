@@ -21,6 +21,10 @@
 
 #include "escape.hpp"
 #include "file_checks.hpp"
+#include "icon_bitmap.hpp"
+#include "png_codec.hpp"
+#include "shrink.hpp"
+#include "svg_render.hpp"
 #include "test_support.hpp"
 
 using namespace icon_test;
@@ -142,9 +146,8 @@ std::vector<pack_case> pack_cases() {
          "32.png\n"
          "#   4:   16 x  16, 32 bits/pixel  PNG     16.png\nPacked 5 images from 5 input files into "
          "out.ico.\n",
-         "48rgb.png: warning: the PNG image has colour type 2 at 8 bits a sample, not 8-bit RGBA (colour "
-         "type 6) "
-         "[png-not-rgba]\n",
+         "48rgb.png: warning: the PNG image is RGB without alpha (colour type 2): Windows (Wine 8) shows its "
+         "red and blue swapped [png-not-rgba]\n",
          packed({{p256, 0, 0, 1, 32},
                  {p48, 48, 48, 1, 32},
                  {p48_rgb, 48, 48, 1, 24},
@@ -236,10 +239,10 @@ std::vector<pack_case> pack_cases() {
           {"big.png", png_stream(512, 512)}},
          {},
          "",
-         "notes.txt: error: not a PNG, icon or cursor file [pack-input]\n"
+         "notes.txt: error: not a PNG, SVG, icon or cursor file [pack-input]\n"
          "photo.bmp: error: a BMP file can't be packed as it is; convert it to PNG [pack-bmp]\n"
-         "big.png: error: the PNG image is 512 x 512 pixels; an icon image has 1 to 256 on each side "
-         "[png-dimensions]\n" +
+         "big.png: error: the PNG image is 512 x 512 pixels, larger than an icon image (256 at most): give "
+         "--sizes to make icon sizes from it [pack-large]\n" +
              not_written,
          {}},
         {"PNG streams that the readers fail",
@@ -284,12 +287,10 @@ std::vector<pack_case> pack_cases() {
          "#   0:   48 x  48, 24 bits/pixel  PNG     b\\t\\x1b[2K.png\n"
          "#   1:   32 x  32, 32 bits/pixel  PNG     a\\n.png\nPacked 2 images from 3 input files into "
          "out.ico.\n",
-         "b\\t\\x1b[2K.png: warning: the PNG image has colour type 2 at 8 bits a sample, not 8-bit RGBA "
-         "(colour "
-         "type 6) [png-not-rgba]\n"
-         "c\\xff\\\\.png: warning: the PNG image has colour type 2 at 8 bits a sample, not 8-bit RGBA "
-         "(colour "
-         "type 6) [png-not-rgba]\n"
+         "b\\t\\x1b[2K.png: warning: the PNG image is RGB without alpha (colour type 2): Windows (Wine 8) "
+         "shows its red and blue swapped [png-not-rgba]\n"
+         "c\\xff\\\\.png: warning: the PNG image is RGB without alpha (colour type 2): Windows (Wine 8) "
+         "shows its red and blue swapped [png-not-rgba]\n"
          "c\\xff\\\\.png: note: skipped: 48 x 48, 24 bits/pixel already given by b\\t\\x1b[2K.png "
          "[pack-duplicate]\n",
          packed({{p48_rgb, 48, 48, 1, 24}, {p32, 32, 32, 1, 32}}),
@@ -370,7 +371,10 @@ TEST(Pack, CommandLines) {
         EXPECT_EQ(result.err.substr(0, result.err.find('\n')), r.err);
         EXPECT_EQ(read_file(dir.file("out.ico")).empty(), !r.writes);
     }
-    EXPECT_EQ(run_program(pack, {"--version"}).out, "icon-pack (icon-tools) 1.0.0\n");
+    EXPECT_EQ(run_program(pack, {"--version"}).out,
+              "icon-pack (icon-tools) 1.0.0\nPNG: libspng 0.7.3, zlib 1.2.13; SVG: " +
+                  std::string(svg_supported() ? svg_renderer_version() : "none (this build has no librsvg)") +
+                  "\n");
 }
 
 #ifdef ICON_REOPEN_SHIM
