@@ -328,13 +328,18 @@ class packer {
                      "to make icon sizes from it",
                      static_cast<int>(facts.width), static_cast<int>(facts.height));
             clean = false;
-        } else if (traits.large && !image_size_allowed(static_cast<std::uint32_t>(facts.width),
-                                                       static_cast<std::uint32_t>(facts.height), {})) {
-            diagnose(path, index, severity::error, "pack-large",
-                     "the PNG image is %d x %d pixels, beyond what a source may have (%d pixels a side, "
-                     "8192 x 8192 in all: 256 MiB of RGBA)",
-                     static_cast<int>(facts.width), static_cast<int>(facts.height),
-                     static_cast<int>(IMAGE_MAX_SIDE));
+        } else if (traits.large &&
+                   !image_size_allowed(static_cast<std::uint32_t>(facts.width),
+                                       static_cast<std::uint32_t>(facts.height), request_.source_limits)) {
+            const image_limits& limits = request_.source_limits;
+            diagnose(
+                path, index, severity::error, "pack-large",
+                "the PNG image is %d x %d pixels, beyond what a source may have: %lu a side, %llu pixels "
+                "in all (%llu MiB of RGBA)",
+                static_cast<int>(facts.width), static_cast<int>(facts.height),
+                static_cast<unsigned long>(limits.max_side),
+                static_cast<unsigned long long>(limits.max_pixels),
+                static_cast<unsigned long long>(limits.max_pixels * 4 >> 20));
             clean = false;
         }
         if (!clean) failed_ = true;
@@ -711,15 +716,19 @@ class packer {
         std::uint32_t height = 0;
         if (source.facts.kind == image_kind::png) {
             fan_out fan(sinks);
-            status = read_png(stream.get(), fan);
+            status = read_png(stream.get(), fan, request_.source_limits);
             width = fan.width();
             height = fan.height();
+        } else if (!image_size_allowed(static_cast<std::uint32_t>(source.facts.width),
+                                       static_cast<std::uint32_t>(source.facts.height),
+                                       request_.source_limits)) {
+            status = image_status::too_large;
         } else {
             std::vector<std::uint8_t> bytes(static_cast<std::size_t>(source.facts.size));
             std::int32_t count = static_cast<std::int32_t>(bytes.size());
             rgba_image image;
             status = stream_read(stream.get(), &count, bytes.data()) == IO_OK
-                         ? decode_icon_bitmap(bytes.data(), bytes.size(), image)
+                         ? decode_icon_bitmap(bytes.data(), bytes.size(), image, request_.source_limits)
                          : image_status::truncated;
             width = image.width;
             height = image.height;

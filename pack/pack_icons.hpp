@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "rgba_image.hpp"
+
 struct pack_request {
     const char* output = nullptr;
     std::vector<const char*> inputs;
@@ -31,6 +33,9 @@ struct pack_request {
     // mask rather than PNG, for readers that take no PNG.
     std::vector<std::uint32_t> bitmap_sizes;
     bool linear = false;  // shrink in linear light rather than in sRGB values
+    // The largest source image decoded, checked from its header before
+    // anything is allocated.
+    image_limits source_limits = {};
 };
 
 // The whole run after the command line: answers 0 when the output was

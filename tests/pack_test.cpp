@@ -899,9 +899,9 @@ TEST(Pack, MadeSizes) {
          {{"bomb.png", bomb}},
          {"--sizes=16"},
          "",
-         "bomb.png: error: the PNG image is 60000 x 60000 pixels, beyond what a source may have (65535 "
-         "pixels a "
-         "side, 8192 x 8192 in all: 256 MiB of RGBA) [pack-large]\n" +
+         "bomb.png: error: the PNG image is 60000 x 60000 pixels, beyond what a source may have: 65535 a "
+         "side, "
+         "67108864 pixels in all (256 MiB of RGBA) [pack-large]\n" +
              not_written,
          {}},
         {"a cut master",
