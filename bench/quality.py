@@ -19,8 +19,28 @@ premultiplied alpha, in sRGB values or in linear light; with --tool, the
 library's own shrinking (`image_samples shrink`), exactly as built; Pillow's
 LANCZOS resize (what its ICO writer uses) as a peer.
 
+With --pack (icon-pack) the candidates are whole tools instead, each making
+every size from the same 1024 px master as its users run it, and each icon
+it writes is decoded by Pillow (every image, PNG or bitmap) and compared as
+above: icon-pack; ImageMagick (convert -define icon:auto-resize); Pillow
+(Image.save with sizes); and with --npm-peers DIR (bench/README.md says how
+to fill it) sharp (through sharp-ico), png-to-ico (which makes 256, 48, 32
+and 16 only), to-ico and icon-gen (which takes the SVG drawing itself, not
+a master, and draws it through sharp at each size). For each tool it also
+reports the bytes of its icon (all sizes), its time a master (process start
+included), and two probes made here:
+
+  fringe     an opaque red disc on fully transparent pixels, once black and
+             once green, made into every size: the worst distance of any
+             visible edge pixel's colour from pure red (0 is no fringe);
+  thin line  a black line one pixel wide across a white 1024 px master:
+             how much darker than white its darkest column is at 16 px, in
+             levels (a box over 64 pixels gives 4; 0 is a line lost).
+
 Usage: quality.py [--cache DIR] [--tool PATH] [--sizes 16,20,...] [--only NAMES] [--icons N]
-Needs python3-numpy, python3-pil, librsvg2-bin (rsvg-convert) and apt-get.
+       quality.py --pack PATH [--npm-peers DIR] [--cache DIR] [--sizes ...] [--icons N]
+Needs python3-numpy, python3-pil, librsvg2-bin (rsvg-convert) and apt-get;
+with --pack also ImageMagick and, for the npm peers, node.
 """
 
 import argparse
@@ -30,6 +50,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 
 import numpy as np
 from PIL import Image
@@ -216,6 +237,159 @@ def compare(made, direct):
     return worst_ssim, worst_error
 
 
+# --- whole tools ---------------------------------------------------------------------------
+
+PEERS_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "peers.mjs")
+
+
+def tools(pack, npm_peers, sizes):
+    """name -> function(master png, svg, out ico) that makes the icon."""
+    listed = ",".join(map(str, sizes))
+    found = {"icon-pack": lambda master, svg, out: [pack, "-o", out, "--sizes=" + listed, master]}
+    convert = next((t for t in ("convert-im6.q16", "convert") if shutil_which(t)), None)
+    if convert:
+        found["ImageMagick"] = lambda master, svg, out: [
+            convert, master, "-define", "icon:auto-resize=" + ",".join(map(str, sorted(sizes, reverse=True))), out]
+    script = ("import sys\nfrom PIL import Image\nImage.open(sys.argv[1]).save(sys.argv[2], "
+              "sizes=[(s, s) for s in (%s,)])" % listed)
+    found["Pillow"] = lambda master, svg, out: [sys.executable, "-c", script, master, out]
+    if npm_peers and shutil_which("node"):
+        for tool in ("sharp", "png-to-ico", "to-ico", "icon-gen"):
+            found[tool] = (lambda t: lambda master, svg, out: [
+                "node", PEERS_SCRIPT, npm_peers, t, svg if t == "icon-gen" else master, out, listed])(tool)
+    return found
+
+
+def shutil_which(name):
+    import shutil
+    return shutil.which(name)
+
+
+def frames(ico):
+    """side -> RGBA floats of each square image of an icon file, as Pillow
+    decodes it."""
+    out = {}
+    with Image.open(ico) as im:
+        for index, entry in enumerate(im.ico.entry):
+            if entry["width"] == entry["height"] and entry["width"] not in out:
+                out[entry["width"]] = np.asarray(im.ico.frame(index).convert("RGBA"), dtype=np.float64)
+    return out
+
+
+def make_icon(command, work):
+    start = time.perf_counter()
+    done = subprocess.run(command, cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    wall = time.perf_counter() - start
+    if done.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (command[0], done.stderr.decode(errors="replace")[:300]))
+    return wall
+
+
+def save_png(array, path):
+    Image.fromarray(array.astype(np.uint8), "RGBA").save(path)
+
+
+def fringe_masters(work):
+    """An opaque red disc on transparent black, and on transparent green."""
+    y, x = np.mgrid[0:MASTER, 0:MASTER] + 0.5
+    c = MASTER / 2
+    inside = ((x - c) ** 2 + (y - c) ** 2) <= (MASTER * 0.37) ** 2
+    paths = []
+    for name, background in (("black", (0, 0, 0)), ("green", (0, 255, 0))):
+        image = np.zeros((MASTER, MASTER, 4))
+        image[..., :3] = background
+        image[inside] = (255, 0, 0, 255)
+        path = os.path.join(work, "fringe-%s.png" % name)
+        save_png(image, path)
+        paths.append(path)
+    return paths
+
+
+def fringe_of(images):
+    """The worst colour distance from pure red of any visible pixel."""
+    worst = 0.0
+    for image in images:
+        visible = image[..., 3] > 0
+        if visible.any():
+            rgb = image[visible][:, :3]
+            worst = max(worst, float(np.max(np.abs(rgb - np.array([255.0, 0.0, 0.0])))))
+    return worst
+
+
+def line_master(work):
+    image = np.full((MASTER, MASTER, 4), 255.0)
+    image[:, MASTER // 2 + 7, :3] = 0  # off the 64-pixel grid of 16 px
+    path = os.path.join(work, "line.png")
+    save_png(image, path)
+    return path
+
+
+def compare_tools(args, sizes):
+    """The peer comparison (see the module's text)."""
+    icons = icon_set(args.cache)
+    if args.icons and args.icons < len(icons):
+        icons = [icons[i * len(icons) // args.icons] for i in range(args.icons)]
+    made_by = tools(os.path.abspath(args.pack), args.npm_peers and os.path.abspath(args.npm_peers), sizes)
+    print(f"{len(icons)} icons, master {MASTER} px, sizes {sizes}, tools {', '.join(made_by)}", flush=True)
+    scores = {name: {s: [] for s in sizes} for name in made_by}
+    total_bytes = {name: [] for name in made_by}
+    seconds = {name: [] for name in made_by}
+    count = {name: 0 for name in made_by}
+    with tempfile.TemporaryDirectory() as work:
+        for label, svg in icons:
+            stem = os.path.join(args.cache, "renders", label.replace("/", "-"))
+            master = render(svg, MASTER, f"{stem}-{MASTER}.png")
+            direct = {s: load(render(svg, s, f"{stem}-{s}.png")) for s in sizes}
+            for name, command in made_by.items():
+                out = os.path.join(work, "out.ico")
+                if os.path.exists(out):
+                    os.remove(out)
+                seconds[name].append(make_icon(command(master, svg, out), work))
+                total_bytes[name].append(os.path.getsize(out))
+                made = frames(out)
+                count[name] = len([s for s in sizes if s in made])
+                for s in sizes:
+                    if s in made:
+                        scores[name][s].append(compare(made[s], direct[s]))
+        fringes = fringe_masters(work)
+        line = line_master(work)
+        fringe = {}
+        thin = {}
+        for name, command in made_by.items():
+            if name == "icon-gen":
+                continue  # takes an SVG drawing, not a master
+            images = []
+            for master in fringes:
+                out = os.path.join(work, "fringe.ico")
+                make_icon(command(master, None, out), work)
+                images += list(frames(out).values())
+            fringe[name] = fringe_of(images)
+            out = os.path.join(work, "line.ico")
+            make_icon(command(line, None, out), work)
+            small = frames(out).get(16)
+            if small is not None:
+                grey = composite(small, 255.0).mean(axis=2)
+                thin[name] = 255.0 - float(grey.mean(axis=0).min())
+    print("\nmean SSIM (lower of over black, over white) / mean error in levels, per size")
+    print(f"{'tool':12}" + "".join(f"{s:>13}" for s in sizes) + f"{'all':>13}")
+    for name in made_by:
+        cells, everything = [], []
+        for s in sizes:
+            values = np.array(scores[name][s])
+            everything.extend(scores[name][s])
+            cells.append(f"{values[:, 0].mean():.4f}/{values[:, 1].mean():.2f}" if len(values) else "-")
+        values = np.array(everything)
+        cells.append(f"{values[:, 0].mean():.4f}/{values[:, 1].mean():.2f}")
+        print(f"{name:12}" + "".join(f"{c:>13}" for c in cells))
+    print("\nper tool: sizes written, mean bytes of an icon, mean time a master, fringe (worst level off pure "
+          "red), thin line at 16 px (levels darker than white)")
+    for name in made_by:
+        print(f"{name:12} {count[name]:2d} sizes {np.mean(total_bytes[name]) / 1024:8.1f} KB "
+              f"{np.mean(seconds[name]) * 1e3:8.1f} ms  fringe {fringe.get(name, float('nan')):5.0f}  "
+              f"line {thin.get(name, float('nan')):5.1f}")
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--cache", default=os.path.join(tempfile.gettempdir(), "icon-tools-quality"))
@@ -223,9 +397,13 @@ def main():
     parser.add_argument("--sizes", default=",".join(map(str, SIZES)))
     parser.add_argument("--only", help="comma-separated candidate names")
     parser.add_argument("--icons", type=int, help="only this many icons, spread evenly over the set")
+    parser.add_argument("--pack", help="icon-pack: compare whole tools instead of kernels")
+    parser.add_argument("--npm-peers", help="node_modules folder of the npm packers (bench/README.md)")
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split(",")]
     os.makedirs(os.path.join(args.cache, "renders"), exist_ok=True)
+    if args.pack:
+        return compare_tools(args, sizes)
     candidates = dict(CANDIDATES)
     if args.only:
         candidates = {k: v for k, v in candidates.items() if k in args.only.split(",")}

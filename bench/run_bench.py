@@ -36,6 +36,16 @@ cat and icon-bundler on the same files.
 The bundler's and icon-pack's peak resident memory (/usr/bin/time -f %M) is
 compared with the largest image plus 4 MiB.
 
+With --pack, icon-pack's time is also given against `cat` followed by
+`sync` of the file it wrote: icon-pack writes its output out to the disk
+before the rename (fsync), which `cat` alone never pays. And icon-pack
+makes 16, 20, 24, 32, 40, 48, 64 and 256 from a 1024 px master PNG, timed
+side by side with the peers doing the same job, process start included:
+ImageMagick (convert -define icon:auto-resize), Pillow (Image.save with
+sizes), and with --npm-peers, the npm packers sharp (through sharp-ico),
+png-to-ico (its fixed 256, 48, 32, 16) and to-ico (bench/peers.mjs); its
+peak memory must stay within the master's RGBA plus 8 MiB.
+
 With --lint, icon-lint is timed over small/ against icon-inspector over the
 same files in the same run (target: 1.5 times), its findings over both
 corpora are counted by check, and its peak resident memory on a file with a
@@ -49,7 +59,7 @@ image; and 65,535 entries on one small image, each wrong in every field
 timed) and 10 MiB of peak resident memory.
 
 Usage: run_bench.py --bundler PATH --inspector PATH [--lint PATH] [--pack PATH] [--reps N]
-                    [--peer-reps N] [--no-floor] [--no-peers] [--keep]
+                    [--peer-reps N] [--no-floor] [--no-peers] [--npm-peers DIR] [--keep]
 Exit status 1 when an output differs from the recorded one, else 0.
 """
 
@@ -81,6 +91,7 @@ RECORDED = {
     "bundler small": "95a72685b303ec9b55e1915d852cef8f97d1e6d5406004ebc537a97f0737afa5",
     "inspector small": "7191c01ff0eaf868d4838ff0ecfdfd9ad7483143f89e0f24093b298649efdc20",
     "pack pngs": "8502f6ec99acd7b8b7564098880e0ca95277f5dd193a341ac1d91f910d34797c",
+    "make master": "9cf1a5f1cac17729f9fecd34e5b59f479220e8085f4389bffbf59fad7b06f964",
 }
 
 TARGETS = {
@@ -604,6 +615,63 @@ def hostile_rows(lint, pack, root):
     return met
 
 
+MAKE_SIZES = [16, 20, 24, 32, 40, 48, 64, 256]
+MASTER_SIDE = 1024
+
+
+def write_master(path):
+    """The 1024 px master: the examples' drawing (examples/make_examples.py),
+    a diamond with smooth edges and a line one pixel wide."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples"))
+    import make_examples  # noqa: E402  (the examples' own generator)
+    with open(path, "wb") as f:
+        f.write(make_examples.master_image(MASTER_SIDE))
+
+
+def make_rows(pack, root, reps, npm_peers):
+    """icon-pack making every size from a master against the peers doing the
+    same job, and its peak memory; answers whether the targets are met."""
+    master = "master.png"
+    write_master(os.path.join(root, master))
+    sizes = ",".join(str(s) for s in MAKE_SIZES)
+    runs = {"icon-pack": Run([[pack, "-o", "made.ico", "--sizes=" + sizes, master]], ["made.ico"])}
+    outputs = {"icon-pack": "made.ico"}
+    convert = find_imagemagick()
+    if convert:
+        runs["ImageMagick"] = Run([[convert, master, "-define", "icon:auto-resize=" + ",".join(
+            str(s) for s in reversed(MAKE_SIZES)), "im.ico"]], ["im.ico"])
+        outputs["ImageMagick"] = "im.ico"
+    python = "/usr/bin/python3"
+    if subprocess.run([python, "-c", "import PIL"], stderr=subprocess.DEVNULL).returncode == 0:
+        script = ("import sys\nfrom PIL import Image\nImage.open(sys.argv[1]).save(sys.argv[2], "
+                  "sizes=[(s, s) for s in (%s,)])" % sizes)
+        runs["Pillow"] = Run([[python, "-c", script, master, "pil.ico"]], ["pil.ico"])
+        outputs["Pillow"] = "pil.ico"
+    node = shutil.which("node")
+    if npm_peers and node:
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "peers.mjs")
+        for tool in ("sharp", "png-to-ico", "to-ico"):
+            out = tool + ".ico"
+            runs[tool] = Run([[node, script, npm_peers, tool, master, out, sizes]], [out])
+            outputs[tool] = out
+    t = alternate(runs, root, reps)
+    print("\nmaking %s from a %d px master PNG, median of %d alternating runs (process start included):"
+          % (sizes, MASTER_SIDE, reps))
+    fastest_peer = min((wall for name, (wall, _) in t.items() if name != "icon-pack"), default=None)
+    for name, (wall, cpu) in t.items():
+        size = os.path.getsize(os.path.join(root, outputs[name])) if os.path.exists(
+            os.path.join(root, outputs[name])) else 0
+        print("  %-12s %8.1f ms  CPU %8.1f ms  %7d bytes  %5.2f x icon-pack"
+              % (name, wall * 1e3, cpu * 1e3, size, wall / t["icon-pack"][0]))
+    ok = fastest_peer is None or t["icon-pack"][0] < fastest_peer
+    rss = max(peak_rss_kib(runs["icon-pack"].cmds[0], root) for _ in range(3))
+    limit = (MASTER_SIDE * MASTER_SIDE * 4 + 8 * (1 << 20)) / 1024
+    print("  faster than every peer: %s" % ("met" if ok else "NOT MET"))
+    print("  icon-pack peak RSS %d KiB (the master's RGBA + 8 MiB = %.0f KiB) %s"
+          % (rss, limit, "met" if rss <= limit else "NOT MET"))
+    return ok and rss <= limit
+
+
 def machine():
     model = "unknown CPU"
     try:
@@ -627,6 +695,8 @@ def main():
     parser.add_argument("--peer-reps", type=int, default=3, help="repetitions of the peers (default 3)")
     parser.add_argument("--no-floor", action="store_true", help="do not replay the system calls")
     parser.add_argument("--no-peers", action="store_true", help="do not time the peers")
+    parser.add_argument("--npm-peers", help="node_modules folder holding sharp, sharp-ico, png-to-ico and "
+                        "to-ico (see bench/README.md), for the making peers")
     parser.add_argument("--keep", action="store_true", help="keep the corpus folder")
     args = parser.parse_args()
     bundler = os.path.abspath(args.bundler)
@@ -665,11 +735,17 @@ def main():
         if args.pack:
             cases["pack pngs"] = (Run([[os.path.abspath(args.pack), "-o", "out.ico"] + pngs], ["out.ico"]),
                                   Run([["cat"] + pngs]), "cat")
+            write_master(os.path.join(root, "master.png"))
 
         # Every byte the programs write must be what it was.
         same = True
-        for name, (run, _, _) in cases.items():
-            got = checksum(run.cmds[0], root, "out.ico" if name.startswith(("bundler", "pack")) else None)
+        checked = {name: (run.cmds[0], "out.ico" if name.startswith(("bundler", "pack")) else None)
+                   for name, (run, _, _) in cases.items()}
+        if args.pack:
+            checked["make master"] = ([os.path.abspath(args.pack), "-o", "out.ico",
+                                       "--sizes=" + ",".join(map(str, MAKE_SIZES)), "master.png"], "out.ico")
+        for name, (cmd, output) in checked.items():
+            got = checksum(cmd, root, output)
             want = RECORDED[name]
             ok = got == want
             same = same and ok
@@ -697,6 +773,8 @@ def main():
             runs = {"program": run, "base": base}
             if name in floors:
                 runs["floor"] = floors[name]
+            if name == "pack pngs":
+                runs["synced"] = Run(base.cmds + [["sync", STDOUT_FILE]])
             t = alternate(runs, root, args.reps)
             ratio = t["program"][0] / t["base"][0]
             ok = ratio <= TARGETS[name]
@@ -707,6 +785,11 @@ def main():
                   % (name, t["program"][0] * 1e3, base_name, t["base"][0] * 1e3, ratio, TARGETS[name],
                      "met" if ok else "NOT MET", floor_text, t["program"][1] * 1e3, t["base"][1] * 1e3,
                      t["program"][1] / t["base"][1]))
+            if "synced" in t:
+                print("  %-16s %7.1f ms  %-10s %7.1f ms  ratio %.2f (cat, then sync of its file: the output "
+                      "written out to the disk, as icon-pack does)"
+                      % ("", t["program"][0] * 1e3, "cat + sync", t["synced"][0] * 1e3,
+                         t["program"][0] / t["synced"][0]))
 
         limit = (largest + 4 * mib) / 1024
         for program, names in (("bundler", ("bundler large", "bundler small")), ("icon-pack", ("pack pngs",))):
@@ -720,6 +803,10 @@ def main():
 
         if args.lint:
             met = lint_rows(os.path.abspath(args.lint), inspector, root, large, small, args.reps) and met
+
+        if args.pack:
+            met = make_rows(os.path.abspath(args.pack), root, args.peer_reps, args.npm_peers and
+                            os.path.abspath(args.npm_peers)) and met
 
         if args.lint or args.pack:
             met = hostile_rows(args.lint and os.path.abspath(args.lint), args.pack and os.path.abspath(args.pack),

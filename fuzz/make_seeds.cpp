@@ -187,6 +187,18 @@ int main(int argc, char** argv) {
         save(folder, name(), fuzz::join_inputs(0, {cut(p48, 40), files[7]}));
         for (const bytes& file : files) save(folder, name(), fuzz::join_inputs(0, {file}));
         for (const bytes& broken : broken_pngs()) save(folder, name(), fuzz::join_inputs(0, {p16, broken}));
+        // Real masters to make sizes from (bit 2 asks for 32, 16 and 5;
+        // bit 3 a bitmap of 16; bit 4 linear light), beside kept sizes,
+        // damaged, and too small to make every size from.
+        const std::vector<bytes> masters = encoded_pngs();
+        const bytes master = masters.back();
+        save(folder, name(), fuzz::join_inputs(4, {master}));
+        save(folder, name(), fuzz::join_inputs(4 | 8, {master, p16}));
+        save(folder, name(),
+             fuzz::join_inputs(4 | 8 | 16 | 1, {masters[3], icon_file({sized_bitmap(32, 64, 32)})}));
+        save(folder, name(), fuzz::join_inputs(4, {patched(master, 45, 0x11223344)}));
+        save(folder, name(), fuzz::join_inputs(4, {interlaced_png(16, 6), masters[0]}));
+        save(folder, name(), fuzz::join_inputs(0, {interlaced_png(16, 6)}));
     } else if (target == "image") {
         // PNG streams of every form, whole, cut and with a changed byte
         // (whose CRC the target may mend); bitmaps of every depth.

@@ -293,14 +293,9 @@ void check_colour_type(const PNG_IHDR& ihdr, bool trns, std::int64_t ihdr_at, st
     }
     const std::string problem = finding_text("the PNG image is %s without alpha (colour type %u at %u bits)",
                                              kind, unsigned{ihdr.color_type}, unsigned{ihdr.bit_depth});
-    if (!png_without_alpha(ihdr.color_type, ihdr.bit_depth, trns)) {
-        add_finding(out, index, ihdr_at, reader_effect{}, "png-not-rgba",
-                    finding_text("the PNG image is %s (colour type %u at %u bits), not the 8-bit RGBA the "
-                                 "format's documentation asks for",
-                                 kind, unsigned{ihdr.color_type}, unsigned{ihdr.bit_depth}),
-                    "every reader shows it");
-        return;
-    }
+    // Grey, grey with alpha and palettes with tRNS every reader shows as
+    // they are.
+    if (!png_without_alpha(ihdr.color_type, ihdr.bit_depth, trns)) return;
     const std::int64_t width = ihdr.width;
     if ((width * 3 + 3) / 4 * 4 - width * 3 > (width + 7) / 8) {
         add_finding(out, index, ihdr_at, reader_effect{WINDOWS}, "png-not-rgba",
@@ -311,8 +306,9 @@ void check_colour_type(const PNG_IHDR& ihdr, bool trns, std::int64_t ihdr_at, st
     }
     const bool swapped = ihdr.color_type != 0;
     const bool key_lost = trns && ihdr.bit_depth == 8 && (ihdr.color_type == 0 || ihdr.color_type == 2);
-    add_finding(out, index, ihdr_at, swapped || key_lost ? reader_effect{0, 0, WINDOWS} : reader_effect{},
-                "png-not-rgba", problem, png_colour_phrase(swapped, key_lost));
+    if (!swapped && !key_lost) return;
+    add_finding(out, index, ihdr_at, reader_effect{0, 0, WINDOWS}, "png-not-rgba", problem,
+                png_colour_phrase(swapped, key_lost));
 }
 
 // What readers do with a chunk whose CRC is wrong: IHDR and PLTE Chrome,

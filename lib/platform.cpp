@@ -18,6 +18,9 @@
 #include <cwchar>
 #include <string>
 #else
+#ifdef ICON_LOAD_LIBRARIES
+#include <dlfcn.h>
+#endif
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -339,6 +342,12 @@ bool replace_with(replacement& out) {
 
 void give_up(replacement& out) { discard(out); }
 
+void* load_library(const char* name) { return reinterpret_cast<void*>(LoadLibraryA(name)); }
+
+void* library_function(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
 #else
 
 bool secure_standard_streams() {
@@ -574,5 +583,17 @@ bool replace_with(replacement& out) {
 }
 
 void give_up(replacement& out) { discard(out); }
+
+// Only a build that renders SVG loads libraries: a static build would
+// carry the C library's loader for nothing.
+#ifdef ICON_LOAD_LIBRARIES
+void* load_library(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+
+void* library_function(void* library, const char* name) { return dlsym(library, name); }
+#else
+void* load_library(const char*) { return nullptr; }
+
+void* library_function(void*, const char*) { return nullptr; }
+#endif
 
 #endif

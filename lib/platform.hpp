@@ -99,3 +99,12 @@ void give_up(replacement& out);
 // ignored. SIGKILL cannot be caught: it leaves the file behind.
 void remove_on_signal(const std::string& path);
 void keep_on_signal();
+
+// A shared library loaded when first needed rather than at every start: the
+// handle of the library named (a file name the system's loader searches
+// for), or null when it cannot be loaded; and the address of one of its
+// functions (or of the libraries it loaded), or null. Loaded libraries
+// stay loaded. A build that loads none (ICON_LOAD_LIBRARIES not set on
+// POSIX systems) answers null.
+void* load_library(const char* name);
+void* library_function(void* library, const char* name);

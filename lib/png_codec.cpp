@@ -82,6 +82,7 @@ struct png_form {
     std::vector<std::uint32_t> palette;  // packed R << 24 | G << 16 | B << 8 | A
     bool has_key = false;
     std::array<std::uint8_t, 3> key{};  // the RGB (or grey) of every transparent pixel
+    bool palette_trns = false;          // a tRNS chunk even when every entry is opaque
 };
 
 std::uint32_t packed(const std::uint8_t* p) {
@@ -162,11 +163,12 @@ pixel_facts examine(const rgba_image& image) {
 
 // The forms worth trying: the palette where it applies, and the most
 // reduced of the direct forms.
-std::vector<png_form> forms_for(const pixel_facts& facts) {
+std::vector<png_form> forms_for(const pixel_facts& facts, png_use use) {
     std::vector<png_form> forms;
     if (!facts.colours.empty()) {
         png_form form;
         form.color_type = SPNG_COLOR_TYPE_INDEXED;
+        form.palette_trns = use == png_use::icon;
         const std::size_t n = facts.colours.size();
         form.bit_depth = n <= 2 ? 1 : n <= 4 ? 2 : n <= 16 ? 4 : 8;
         // Translucent entries first, so that tRNS stops at the last of them.
@@ -183,6 +185,10 @@ std::vector<png_form> forms_for(const pixel_facts& facts) {
         } else {
             direct.color_type = SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
         }
+    } else if (use == png_use::icon) {
+        direct.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+        forms.push_back(direct);
+        return forms;
     } else {
         direct.color_type =
             facts.opaque || facts.key_usable ? SPNG_COLOR_TYPE_TRUECOLOR : SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
@@ -280,11 +286,10 @@ image_status encode_form(const rgba_image& image, const png_form& form, const st
             const std::uint32_t c = form.palette[i];
             plte.entries[i] = {static_cast<std::uint8_t>(c >> 24), static_cast<std::uint8_t>(c >> 16),
                                static_cast<std::uint8_t>(c >> 8), 255};
-            if ((c & 0xFFu) != 0xFFu) {
-                trns.type3_alpha[i] = static_cast<std::uint8_t>(c);
-                trns.n_type3_entries = static_cast<std::uint32_t>(i + 1);
-            }
+            trns.type3_alpha[i] = static_cast<std::uint8_t>(c);
+            if ((c & 0xFFu) != 0xFFu) trns.n_type3_entries = static_cast<std::uint32_t>(i + 1);
         }
+        if (form.palette_trns && trns.n_type3_entries == 0) trns.n_type3_entries = 1;
         error = spng_set_plte(ctx.get(), &plte);
         if (error == SPNG_OK && trns.n_type3_entries > 0) error = spng_set_trns(ctx.get(), &trns);
     } else if (error == SPNG_OK && form.has_key) {
@@ -354,6 +359,10 @@ image_status read_png(png_byte_source& source, rgba_row_sink& sink, const image_
                      limits, options);
 }
 
+image_status read_png(std::FILE* stream, rgba_row_sink& sink, const image_limits& limits) {
+    return read_with([stream](spng_ctx* ctx) { return spng_set_png_file(ctx, stream); }, sink, limits, {});
+}
+
 image_status decode_png(const std::uint8_t* data, std::size_t size, rgba_image& image,
                         const image_limits& limits) {
     rgba_image_sink sink(image);
@@ -362,7 +371,7 @@ image_status decode_png(const std::uint8_t* data, std::size_t size, rgba_image& 
     return status;
 }
 
-image_status encode_png(const rgba_image& image, std::vector<std::uint8_t>& png) {
+image_status encode_png(const rgba_image& image, std::vector<std::uint8_t>& png, png_use use) {
     if (!image_size_allowed(image.width, image.height, {}) ||
         image.pixels.size() != std::size_t{image.width} * image.height * 4) {
         return image_status::too_large;
@@ -371,7 +380,7 @@ image_status encode_png(const rgba_image& image, std::vector<std::uint8_t>& png)
         const pixel_facts facts = examine(image);
         std::vector<std::uint8_t> best;
         std::vector<std::uint8_t> candidate;
-        for (const png_form& form : forms_for(facts)) {
+        for (const png_form& form : forms_for(facts, use)) {
             const std::vector<std::uint8_t> raw = scanlines(image, form);
             for (const deflate_setting& setting : settings_for(form)) {
                 const image_status status = encode_form(image, form, raw, setting, candidate);

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "rgba_image.hpp"
@@ -52,12 +53,25 @@ struct png_read_options {
 image_status read_png(png_byte_source& source, rgba_row_sink& sink, const image_limits& limits,
                       const png_read_options& options);
 
+// The same from a stream, from its position on; it is read as far as IEND
+// and no further, through a buffer of its own.
+image_status read_png(std::FILE* stream, rgba_row_sink& sink, const image_limits& limits = {});
+
 // The same into one image.
 image_status decode_png(const std::uint8_t* data, std::size_t size, rgba_image& image,
                         const image_limits& limits = {});
 
-// Replaces `png` with the smallest exact PNG stream of `image`.
-image_status encode_png(const rgba_image& image, std::vector<std::uint8_t>& png);
+// Where an encoded stream goes. In an icon, forms that Windows shows wrongly
+// are left out: Wine 8 shows RGB images (with or without a tRNS key) and
+// palette images without tRNS with red and blue swapped, and shows a
+// palette image with tRNS right. So colour is stored with alpha, and a
+// palette always has a tRNS chunk (of one entry when every colour is
+// opaque); grey forms stay, as swapping changes no grey.
+enum class png_use : std::uint8_t { file, icon };
+
+// Replaces `png` with the smallest exact PNG stream of `image` among the
+// forms allowed for its use.
+image_status encode_png(const rgba_image& image, std::vector<std::uint8_t>& png, png_use use = png_use::file);
 
 // "libspng 0.7.3, zlib 1.2.13": the versions in use, for --version.
 const char* png_library_versions();
