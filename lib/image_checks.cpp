@@ -521,7 +521,7 @@ void examine_core_bitmap(const std::uint8_t* head, std::int32_t index, std::int6
     facts.height = facts.stored_height / 2;
     facts.bit_count = u16(10);
     if (facts.bit_count <= 8)
-        facts.color_count = facts.bit_count >= 8 ? 0 : static_cast<std::uint8_t>(1u << facts.bit_count);
+        facts.color_count = static_cast<std::uint8_t>(facts.bit_count >= 8 ? 0u : 1u << facts.bit_count);
     size_bitmap(CORE_HEADER_SIZE, facts.width, facts.height, facts.bit_count, 0, 0, 3, facts);
     add_finding(out, index, offset, reader_effect{CHROME | FIREFOX | GNOME | QT}, "bitmap-header-size",
                 "the bitmap has the old 12-byte header (BITMAPCOREHEADER, biSize 12)",

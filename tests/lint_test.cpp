@@ -69,6 +69,36 @@ bytes bitmap_icon(std::uint16_t bits, std::uint8_t colors) {
     return with_entry(icon_file({shown_bitmap(16, bits)}), 0, 16, 16, colors, 1, bits);
 }
 
+// A 16 x 16 bitmap with the old 12-byte header (BITMAPCOREHEADER): width,
+// height (doubled) as 16 bits each, planes, bit count; then 24-bit rows and
+// a mask that hides nothing.
+bytes core_bitmap() {
+    bytes image;
+    put_u32(image, 12);
+    put_u16(image, 16);
+    put_u16(image, 32);
+    put_u16(image, 1);
+    put_u16(image, 24);
+    for (int i = 0; i < 16 * 16 * 3; ++i) image.push_back(static_cast<std::uint8_t>(i * 7));
+    image.resize(image.size() + std::size_t{16} * 4, 0);
+    return image;
+}
+
+// `image`, a 16 x 16 bitmap, without its mask's 64 bytes.
+bytes without_mask(bytes image) {
+    image.resize(image.size() - std::size_t{16} * 4);
+    return image;
+}
+
+// A 16 x 16 PNG stream with these chunks between IHDR and IDAT.
+bytes png_with(const std::vector<bytes>& extra) {
+    const bytes png = png_stream(16, 16);
+    bytes out(png.begin(), png.begin() + 8 + 25);
+    for (const bytes& chunk : extra) out.insert(out.end(), chunk.begin(), chunk.end());
+    out.insert(out.end(), png.begin() + 8 + 25, png.end());
+    return out;
+}
+
 bytes png_of(const std::vector<bytes>& chunks) {
     bytes out = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
     for (const bytes& chunk : chunks) out.insert(out.end(), chunk.begin(), chunk.end());
@@ -111,6 +141,16 @@ std::vector<row> rows() {
     const bytes palette_idat = png_chunk("IDAT", png_image_data(16, 16, 8, 3));
     const bytes idat_1 = png_chunk("IDAT", bytes(data.begin(), data.begin() + 100));
     const bytes idat_2 = png_chunk("IDAT", bytes(data.begin() + 100, data.end()));
+    const auto gama = [](std::uint32_t value) {
+        return png_chunk("gAMA", {std::uint8_t(value >> 24), std::uint8_t(value >> 16),
+                                  std::uint8_t(value >> 8), std::uint8_t(value)});
+    };
+    // A 32-bit bitmap whose alpha is 0 everywhere; a 4-bit one whose mask
+    // hides every pixel, none of them black.
+    bytes alpha_zero = shown_bitmap(16, 32);
+    for (std::size_t i = 40 + 3; i < 40 + 16 * 16 * 4; i += 4) alpha_zero[i] = 0;
+    bytes inverting = shown_bitmap(16, 4);
+    std::fill(inverting.end() - std::ptrdiff_t{16} * 4, inverting.end(), std::uint8_t{0xFF});
     const bytes iend = png_chunk("IEND", {});
     const bytes plte = png_chunk("PLTE", {0, 0, 0, 255, 255, 255});
     const auto png_icon = [](const std::vector<bytes>& chunks, std::uint16_t bits = 32) {
@@ -247,6 +287,54 @@ std::vector<row> rows() {
         {"wPlanes", patched(four, entry_at(0) + 4, 2, 2), {"entry-planes:note"}},
         {"wBitCount", patched(png_file, entry_at(0) + 6, 24, 2), {"entry-bit-count:note", "png-only:note"}},
         {"hotspot outside", patched(cursor, entry_at(0) + 4, 16, 2), {"cursor-hotspot:note"}},
+        // What a file that is no icon is, and nothing else.
+        {"a PNG file", png, {"not-an-icon:error"}},
+        {"a GIF file", {'G', 'I', 'F', '8', '9', 'a', 16, 0, 16, 0, 0, 0, 0}, {"not-an-icon:error"}},
+        // Read as what it is, not as a 40-byte header.
+        {"BITMAPCOREHEADER",
+         with_entry(icon_file({core_bitmap()}), 0, 16, 16, 0, 1, 24),
+         {"bitmap-header-size:error"}},
+        {"32-bit bitmap without its mask",
+         icon_file({without_mask(shown_bitmap(16, 32))}),
+         {"bitmap-no-mask:note"}},
+        {"4-bit bitmap without its mask",
+         with_entry(icon_file({without_mask(shown_bitmap(16, 4))}), 0, 16, 16, 16, 1, 4),
+         {"bitmap-no-mask:error"}},
+        {"alpha 0 everywhere", icon_file({alpha_zero}), {"bitmap-alpha-zero:warning"}},
+        {"hidden pixels not black",
+         with_entry(icon_file({inverting}), 0, 16, 16, 16, 1, 4),
+         {"bitmap-mask-inverts:warning"}},
+        {"hidden pixels not black in a cursor",
+         with_entry(icon_file({inverting}, 2), 0, 16, 16, 16, 3, 4),
+         {}},
+        {"1-bit colours not black and white",
+         with_entry(icon_file({sized_bitmap(16, 32, 1)}), 0, 16, 16, 2, 1, 1),
+         {"bitmap-mask-inverts:warning", "bitmap-two-colours:warning"}},
+        {"PNG data that does not inflate",
+         icon_file({png_stream(16, 16, 8, 6, 16)}),
+         {"png-data:error", "png-only:note"}},
+        {"PNG gamma 1.0", icon_file({png_with({gama(100000)})}), {"png-gamma:error", "png-only:note"}},
+        {"PNG gamma 1/2.2", icon_file({png_with({gama(45455)})}), {"png-only:note"}},
+        {"PNG gamma 1/2.2 with cHRM",
+         icon_file({png_with({gama(45455), png_chunk("cHRM", bytes(32, 1))})}),
+         {"png-gamma:error", "png-only:note"}},
+        {"PNG gamma with sRGB",
+         icon_file({png_with({png_chunk("sRGB", {0}), gama(100000)})}),
+         {"png-only:note"}},
+        {"IHDR colour type 5",
+         png_icon({ihdr_of(5), idat, iend}),
+         {"png-ihdr-format:error", "png-only:note"}},
+        // 32 and 8 bits at 16 x 16: GNOME takes the later, the others the deeper.
+        {"two depths of one size",
+         with_entry(icon_file({shown_bitmap(16, 32), shown_bitmap(16, 8)}), 1, 16, 16, 0, 1, 8),
+         {"readers-disagree:warning"}},
+        // The entries' depths swapped: Chrome and Firefox follow them, Windows
+        // from a file the images' own.
+        {"wBitCount that changes a choice",
+         with_entry(with_entry(icon_file({shown_bitmap(16, 4), shown_bitmap(16, 32)}), 0, 16, 16, 16, 1, 32),
+                    1, 16, 16, 0, 1, 4),
+         {"entry-bit-count:warning", "entry-bit-count:warning"},
+         false},
     };
 }
 
@@ -548,6 +636,65 @@ TEST(Lint, FindingsAreWrittenAsTheyAreMade) {
     EXPECT_EQ(lines, 65535u * 8 - 1 + 1);
 }
 #endif
+
+// What each reader shows of two 16 x 16 images, 32 and 8 bits: GNOME the
+// later, the others the deeper; and the same as JSON.
+TEST(Lint, ReadersTable) {
+    const bytes file = with_entry(icon_file({shown_bitmap(16, 32), shown_bitmap(16, 8)}), 1, 16, 16, 0, 1, 8);
+    const scratch_dir dir;
+    dir.put("two.ico", file);
+    const run_result text = run_program(lint, {"--readers", "two.ico"}, {.cwd = dir.path()});
+    EXPECT_EQ(text.out,
+              "two.ico\n"
+              "             16   24   32   48   64  256  fails\n"
+              "  Windows     0    0    0    0    0    0  -\n"
+              "  Chrome      0    0    0    0    0    0  -\n"
+              "  Firefox     0    0    0    0    0    0  -\n"
+              "  GNOME       1    1    1    1    1    1  -\n"
+              "  Qt          0    0    0    0    0    0  -\n");
+    EXPECT_EQ(text.status, 0);
+    const run_result json = run_program(lint, {"--readers", "--format=json", "two.ico"}, {.cwd = dir.path()});
+    EXPECT_EQ(json.out,
+              "{\"path\":\"two.ico\",\"sizes\":[16,24,32,48,64,256],\"readers\":{"
+              "\"windows\":{\"shows\":[0,0,0,0,0,0],\"shows_from_file\":[0,0,0,0,0,0],\"fails\":[]},"
+              "\"chrome\":{\"shows\":[0,0,0,0,0,0],\"fails\":[]},"
+              "\"firefox\":{\"shows\":[0,0,0,0,0,0],\"fails\":[]},"
+              "\"gnome\":{\"shows\":[1,1,1,1,1,1],\"fails\":[]},"
+              "\"qt\":{\"shows\":[0,0,0,0,0,0],\"fails\":[]}}}\n");
+}
+
+// One SARIF log for the run: each result names its rule by the id and the
+// index of that rule in the log's list, and its byte offset as the region.
+TEST(Lint, SarifLog) {
+    const scratch_dir dir;
+    dir.put("a.ico", icon_file({png_stream(32, 16)}));
+    dir.put("b.ico", patched(icon_file({shown_bitmap(16, 32)}), 0, 1, 2));
+    const run_result r = run_program(lint, {"--format=sarif", "a.ico", "b.ico"}, {.cwd = dir.path()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("{\"version\":\"2.1.0\",\"$schema\":", 0), 0u) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\"invocations\":[{\"executionSuccessful\":true}]}]}\n")) << r.out;
+    const std::vector<check_info>& checks = lint_checks();
+    struct result {
+        const char* id;
+        const char* level;
+        const char* where;
+    };
+    for (const result& want :
+         {result{"png-size-mismatch", "error", "\"uri\":\"a.ico\"},\"region\":{\"byteOffset\":6}"},
+          result{"png-only", "note", "\"uri\":\"a.ico\"}"},
+          result{"header-reserved", "error", "\"uri\":\"b.ico\"},\"region\":{\"byteOffset\":0}"}}) {
+        const auto rule = std::find_if(checks.begin(), checks.end(),
+                                       [&](const check_info& c) { return std::string(c.id) == want.id; });
+        ASSERT_NE(rule, checks.end()) << want.id;
+        const std::string head = "{\"ruleId\":\"" + std::string(want.id) +
+                                 "\",\"ruleIndex\":" + std::to_string(rule - checks.begin()) +
+                                 ",\"level\":\"" + want.level + "\"";
+        const std::size_t at = r.out.find(head);
+        ASSERT_NE(at, std::string::npos) << head << "\n" << r.out;
+        EXPECT_NE(r.out.find(want.where, at), std::string::npos) << want.id;
+    }
+}
 
 TEST(Lint, HelpGoesToStandardOutput) {
     const run_result r = run_program(lint, {"--help"});
