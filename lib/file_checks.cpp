@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <tuple>
 
 namespace {
@@ -76,6 +77,10 @@ bool jpeg_size(std::FILE* stream, std::int64_t file_size, std::uint32_t& width, 
     return false;
 }
 
+constexpr std::string_view SVG_TAG = "<svg";
+// The gamma of sRGB as gAMA states it (1 / 2.2).
+constexpr std::uint32_t SRGB_GAMMA = 45455;
+
 // What a file that is no icon file is, from its first bytes: a kind and,
 // for an image, its size. Empty when it may be an icon.
 std::string not_an_icon(std::FILE* stream, std::int64_t file_size, const std::uint8_t* head, std::size_t have,
@@ -118,7 +123,7 @@ std::string not_an_icon(std::FILE* stream, std::int64_t file_size, const std::ui
             kind = "an animated cursor (RIFF ACON)";
         } else if (opens_with(head, have, "<svg") ||
                    (opens_with(head, have, "<?xml") &&
-                    std::search(head, head + have, "<svg", "<svg" + 4) != head + have)) {
+                    std::search(head, head + have, SVG_TAG.begin(), SVG_TAG.end()) != head + have)) {
             kind = "an SVG document";
         } else if (opens_with(head, have, "<!doctype html") || opens_with(head, have, "<html")) {
             kind = "an HTML document";
@@ -253,7 +258,7 @@ void refine_colour_type(const image_facts& facts, std::int32_t index, std::vecto
 // or beside others.
 void check_gamma(const image_facts& facts, std::int32_t index, std::int64_t at, std::vector<finding>& out) {
     if (facts.kind != image_kind::png || facts.png_gamma == 0 || facts.png_srgb) return;
-    if (facts.png_gamma == 45455 && !facts.png_chrm) return;
+    if (facts.png_gamma == SRGB_GAMMA && !facts.png_chrm) return;
     add_finding(out, index, at, reader_effect{CHROME}, "png-gamma",
                 facts.png_chrm
                     ? finding_text("the PNG image has gAMA (%lu) and cHRM chunks and no sRGB or iCCP "

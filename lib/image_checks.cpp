@@ -15,8 +15,6 @@ constexpr std::int32_t ENTRY_MAX_PIXELS = 256;
 constexpr std::int32_t BLOCK_SIZE = 65536;
 // The old OS/2 header of 12 bytes, which Windows still reads.
 constexpr std::int32_t CORE_HEADER_SIZE = 12;
-// The gamma of sRGB as gAMA states it (1 / 2.2).
-constexpr std::uint32_t SRGB_GAMMA = 45455;
 
 // What the readers do with an image whose bytes they can't read at all.
 constexpr reader_effect ALL_FAIL{ALL_READERS};
@@ -477,6 +475,13 @@ bool known_bit_count(std::uint16_t bits) {
 
 std::int64_t row_bytes(std::int64_t width, std::int64_t bits) { return (width * bits + 31) / 32 * 4; }
 
+// a x b for sizes of 0 or more, at most 2^60: a header's 2^31 rows of
+// 2^47 bytes are only far more than any file holds.
+std::int64_t capped_product(std::int64_t a, std::int64_t b) {
+    constexpr std::int64_t cap = std::int64_t{1} << 60;
+    return a != 0 && b > cap / a ? cap : a * b;
+}
+
 const char* compression_name(std::int32_t compression) {
     switch (compression) {
         case 1: return "RLE8";
@@ -505,8 +510,8 @@ void size_bitmap(std::int32_t header_size, std::int64_t width, std::int64_t heig
     facts.table_size = static_cast<std::int32_t>(table);
     const std::int64_t w = width < 0 ? -width : width;
     const std::int64_t h = height < 0 ? -height : height;
-    facts.colour_end = header_size + table + row_bytes(w, bits) * h;
-    facts.full_size = facts.colour_end + row_bytes(w, 1) * h;
+    facts.colour_end = header_size + table + capped_product(row_bytes(w, bits), h);
+    facts.full_size = facts.colour_end + capped_product(row_bytes(w, 1), h);
 }
 
 // The old 12-byte header: 16-bit width and height, planes and depth, and a
@@ -705,7 +710,8 @@ image_facts examine_image(std::FILE* stream, std::int32_t index, std::int64_t of
     std::uint8_t head[BITMAPINFOHEADER_SIZE] = {};
     const bool started = limit >= 4 && source.read(head, 4);
     const std::int32_t header_size =
-        static_cast<std::int32_t>(head[0] | head[1] << 8 | head[2] << 16 | std::uint32_t{head[3]} << 24);
+        static_cast<std::int32_t>(std::uint32_t{head[0]} | std::uint32_t{head[1]} << 8 |
+                                  std::uint32_t{head[2]} << 16 | std::uint32_t{head[3]} << 24);
     const bool core = started && header_size == CORE_HEADER_SIZE;
     const std::int32_t wanted = core ? CORE_HEADER_SIZE : BITMAPINFOHEADER_SIZE;
     if (started && std::memcmp(head, PNG_SIGNATURE, 4) == 0) {
