@@ -1,6 +1,10 @@
 #include "png_records.hpp"
 
+#ifdef ICON_LIBDEFLATE_CRC
+#include <libdeflate.h>
+#else
 #include <zlib.h>
+#endif
 
 #include <cstring>
 
@@ -27,7 +31,11 @@ bool png_chunk_is(const PNG_CHUNK_HEADER& header, const char (&type)[5]) {
 }
 
 std::uint32_t crc32_update(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-    // zlib's, which every build links for the image layer: it works on
-    // several interleaved words at once, faster than a table of our own.
+    // libdeflate's where the build has it (carry-less multiply), else
+    // zlib's, which every build links for the image layer.
+#ifdef ICON_LIBDEFLATE_CRC
+    return libdeflate_crc32(crc, data, size);
+#else
     return static_cast<std::uint32_t>(crc32_z(crc, data, size));
+#endif
 }
