@@ -15,7 +15,7 @@ constexpr const char* program = "icon-pack";
 constexpr int usage_status = 2;
 
 const char* const help_text =
-    "Usage: icon-pack -o OUTPUT [--keep-order] INPUT...\n"
+    "Usage: icon-pack -o OUTPUT [--keep-order] [--quiet] INPUT...\n"
     "Pack PNG files and the images of icon or cursor files into one icon or\n"
     "cursor file, keeping every image's bytes as they are.\n"
     "\n"
@@ -26,6 +26,8 @@ const char* const help_text =
     "\n"
     "  -o, --output=OUTPUT  the icon file to write; it may be one of the inputs\n"
     "      --keep-order     write the images in the order given\n"
+    "      --quiet          list nothing on standard output; problems are\n"
+    "                       still reported on standard error\n"
     "      --help           display this help and exit\n"
     "      --version        output version information and exit\n"
     "\n"
@@ -36,13 +38,13 @@ const char* const help_text =
 // answers the usage status.
 int usage_error(const std::string& message) {
     std::fprintf(stderr,
-                 "%s: error: %s\nUsage: %s -o OUTPUT [--keep-order] INPUT...\n"
+                 "%s: error: %s\nUsage: %s -o OUTPUT [--keep-order] [--quiet] INPUT...\n"
                  "Try '%s --help' for more information.\n",
                  program, message.c_str(), program, program);
     return usage_status;
 }
 
-enum class long_option { none, help, version, keep_order, output, ambiguous };
+enum class long_option { none, help, version, keep_order, quiet, output, ambiguous };
 
 // A long option by its name or, as GNU programs accept, a prefix that only
 // one of them has.
@@ -54,6 +56,7 @@ long_option find_long_option(std::string_view name) {
     static constexpr known options[] = {{"help", long_option::help},
                                         {"version", long_option::version},
                                         {"keep-order", long_option::keep_order},
+                                        {"quiet", long_option::quiet},
                                         {"output", long_option::output}};
     long_option found = long_option::none;
     for (const known& k : options) {
@@ -126,6 +129,7 @@ parsed parse(int argc, char** argv, pack_request& request) {
             case long_option::help: result.what = action::help; return result;
             case long_option::version: result.what = action::version; return result;
             case long_option::keep_order: request.keep_order = true; break;
+            case long_option::quiet: request.quiet = true; break;
             default: {
                 const char* path = equals != std::string_view::npos ? arg + 3 + equals
                                                                     : (i + 1 < argc ? argv[++i] : nullptr);

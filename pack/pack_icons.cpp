@@ -80,7 +80,7 @@ class packer {
         }
         if (!request_.keep_order) order();
         if (!write()) return 1;
-        list();
+        if (!request_.quiet) list();
         return 0;
     }
 

@@ -17,10 +17,12 @@ struct pack_request {
     const char* output = nullptr;
     std::vector<const char*> inputs;
     bool keep_order = false;  // the images in the order given
+    bool quiet = false;       // no listing on standard output
 };
 
 // The whole run after the command line: answers 0 when the output was
 // written completely, else 1. Problems go to standard error as
 // "PATH: severity: message [id]", or "PATH: image N: ..." for one image of
-// an icon file; the images written are listed on standard output.
+// an icon file; the images written are listed on standard output unless
+// quiet.
 int pack_icons(const pack_request& request);
