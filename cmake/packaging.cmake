@@ -34,7 +34,8 @@ License: Expat
  ${licence_text}
 ")
 if(WIN32)
-  # The Windows .zip: the programs, the README and the licence.
+  # The Windows .zip: the programs, their manual pages as text (man/), the
+  # README and the licence.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT archive_licence EXCLUDE_FROM_ALL)
