@@ -62,6 +62,11 @@ endif()
 add_custom_target(package_docs ALL DEPENDS ${changelog})
 if(NOT WIN32)
   install(FILES ${docs}/copyright ${changelog} DESTINATION ${ICON_DOC_DIR})
+  # Bash completion, one file a program, named after it, where
+  # bash-completion loads it from when the program is first completed.
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/icon-bundler ${PROJECT_SOURCE_DIR}/completion/icon-inspector
+                ${PROJECT_SOURCE_DIR}/completion/icon-lint ${PROJECT_SOURCE_DIR}/completion/icon-pack
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
 
 # The CMake package: find_package(IconTools) in another project gives the
