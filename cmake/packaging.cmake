@@ -81,6 +81,12 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/IconToolsConfig.cmake ${CMAKE_CURRENT_LI
               ${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
         DESTINATION ${ICON_CMAKE_DIR})
 
+# What the build makes of the packages' contents, for a package made without
+# the rest of the build (tests/package/check_lintian.sh): whatever a build
+# rule makes for installation joins it.
+add_custom_target(package_contents)
+add_dependencies(package_contents icon-bundler icon-inspector icon-lint icon-pack man_pages package_docs)
+
 # Packages: `cpack` in a build folder makes a .deb and a .tar.gz.
 set(CPACK_PACKAGE_NAME icon-tools)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "inspect and merge Windows icon (.ico) files")
