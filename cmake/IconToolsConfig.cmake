@@ -2,28 +2,65 @@
 #
 #   find_package(IconTools 1.0 REQUIRED)
 #   icon_tools_bundle(OUTPUT app.ico INPUTS icons/16.ico icons/32.ico)
-#   icon_tools_pack(OUTPUT app.ico INPUTS icons/16.png icons/32.png)
+#   icon_tools_pack(OUTPUT app.ico INPUTS icons/16.png icons/32.png LINT)
+#   icon_tools_add_icon(app app.ico)
 #
 # gives the programs as imported executables, IconTools::icon-bundler,
 # IconTools::icon-inspector, IconTools::icon-lint and IconTools::icon-pack,
 # icon_tools_bundle(), which adds a build rule that bundles icon files with
-# icon-bundler, and icon_tools_pack(), which adds one that packs PNG files
-# with icon-pack.
+# icon-bundler, icon_tools_pack(), which adds one that packs PNG files with
+# icon-pack, and icon_tools_add_icon(), which makes an icon a Windows
+# program's own.
+#
+# The programs run on the machine that builds. A cross build whose toolchain
+# looks for packages only in the target's system root
+# (CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY, as cross toolchains usually do)
+# cannot find them until its call says so:
+#
+#   find_package(IconTools 1.0 REQUIRED NO_CMAKE_FIND_ROOT_PATH)
+#
+# The build rules start the programs by their paths, so no cross-compiling
+# emulator is put in front of them.
 
 include("${CMAKE_CURRENT_LIST_DIR}/IconToolsTargets.cmake")
 
+# Checks what cmake_parse_arguments() made of a helper's arguments (prefix
+# arg_), given the helper's keywords and its usage line: anything left over,
+# a keyword without its value, and a word that looks like a keyword but is
+# none, in a list such as INPUTS that would otherwise take it as a file name,
+# are configuration errors.
+macro(_icon_tools_check_arguments function keywords usage)
+  foreach(_word IN LISTS arg_UNPARSED_ARGUMENTS)
+    if(_word MATCHES "^[A-Z][A-Z0-9_]*$")
+      message(FATAL_ERROR "${function}: unknown keyword ${_word}\n  ${usage}")
+    endif()
+  endforeach()
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "${function}: unexpected arguments: ${arg_UNPARSED_ARGUMENTS}\n  ${usage}")
+  endif()
+  foreach(_keyword IN LISTS arg_KEYWORDS_MISSING_VALUES)
+    message(FATAL_ERROR "${function}: ${_keyword} is given no value\n  ${usage}")
+  endforeach()
+  foreach(_keyword IN ITEMS ${keywords})
+    foreach(_word IN LISTS arg_${_keyword})
+      if(_word MATCHES "^[A-Z][A-Z0-9_]*$" AND NOT EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${_word}")
+        message(FATAL_ERROR "${function}: unknown keyword ${_word} (after ${_keyword})\n  ${usage}")
+      endif()
+    endforeach()
+  endforeach()
+endmacro()
+
 # What both build rules check and work out, in the calling function's scope:
 # `output` (its folder made) and `inputs` as absolute paths, their `count`,
-# and `target`, named TARGET or <prefix>_<output's file name>.
-macro(_icon_tools_rule function what prefix)
-  if(arg_UNPARSED_ARGUMENTS)
-    message(FATAL_ERROR "${function}: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
-  endif()
+# and `target`, named TARGET or <prefix>_<output's file name>. The output is
+# recorded as made by that target, for icon_tools_add_icon().
+macro(_icon_tools_rule function what prefix keywords usage)
+  _icon_tools_check_arguments(${function} "${keywords}" "${usage}")
   if(NOT arg_OUTPUT)
-    message(FATAL_ERROR "${function}: OUTPUT <file> is missing")
+    message(FATAL_ERROR "${function}: OUTPUT <file> is missing\n  ${usage}")
   endif()
   if(NOT arg_INPUTS)
-    message(FATAL_ERROR "${function}: INPUTS names no ${what}")
+    message(FATAL_ERROR "${function}: INPUTS names no ${what}\n  ${usage}")
   endif()
   cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE
              OUTPUT_VARIABLE output)
@@ -41,6 +78,7 @@ macro(_icon_tools_rule function what prefix)
     cmake_path(GET output FILENAME name)
     string(MAKE_C_IDENTIFIER "${prefix}_${name}" target)
   endif()
+  set_property(GLOBAL PROPERTY "_icon_tools_made_by:${output}" ${target})
 endmacro()
 
 # icon_tools_bundle(OUTPUT <file> INPUTS <file>... [TARGET <name>] [ALLOW_SKIPPED] [LINT])
@@ -56,8 +94,12 @@ endmacro()
 # on success. With LINT, icon-lint checks <OUTPUT>.part first: any error
 # among its findings (exit status 1) fails the build in the same way.
 function(icon_tools_bundle)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "ALLOW_SKIPPED;LINT" "OUTPUT;TARGET" "INPUTS")
-  _icon_tools_rule(icon_tools_bundle "icon file" icon_bundle)
+  set(flags ALLOW_SKIPPED LINT)
+  set(values OUTPUT TARGET)
+  set(lists INPUTS)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "${flags}" "${values}" "${lists}")
+  _icon_tools_rule(icon_tools_bundle "icon file" icon_bundle "${lists}"
+                   "icon_tools_bundle(OUTPUT <file> INPUTS <file>... [TARGET <name>] [ALLOW_SKIPPED] [LINT])")
 
   set(step "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/IconToolsBundle.cmake")
   # LINT: the bundle is checked before it takes its name.
@@ -77,29 +119,165 @@ function(icon_tools_bundle)
   add_custom_target(${target} ALL DEPENDS "${output}")
 endfunction()
 
-# icon_tools_pack(OUTPUT <file> INPUTS <file>... [KEEP_ORDER] [TARGET <name>])
+# icon_tools_pack(OUTPUT <file> INPUTS <file>... [TARGET <name>] [KEEP_ORDER]
+#                 [LINT] [REQUIRE_SIZES <size>...] [QUIET])
 #
 # Packs the INPUTS (PNG files, icon or cursor files) into OUTPUT with
 # icon-pack: largest first unless KEEP_ORDER, duplicates skipped. A relative
 # OUTPUT lies in the current build folder, relative INPUTS in the current
 # source folder. The icon is made by a target built by default, named TARGET
 # or, without it, icon_pack_<output's file name>, and made again whenever an
-# input or icon-pack changes. Any error in an input fails the build and
-# leaves OUTPUT as it was: icon-pack replaces it only when complete.
+# input or a program it runs changes. Any error in an input fails the build
+# and leaves OUTPUT as it was: icon-pack replaces it only when complete.
+#
+# With LINT, icon-lint checks the new icon before it takes its name (it is
+# packed into <OUTPUT>.part first), and any error among its findings fails
+# the build in the same way. REQUIRE_SIZES 16 32 48 256 (sizes from 1 to 256)
+# makes each of those square sizes required, a missing one an error; it
+# implies LINT. QUIET keeps icon-pack's listing of the images out of the
+# build's output; problems are shown all the same.
 function(icon_tools_pack)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "KEEP_ORDER" "OUTPUT;TARGET" "INPUTS")
-  _icon_tools_rule(icon_tools_pack "image file" icon_pack)
-  set(options "")
+  # The image layer's options join these lists, their checks the ones below
+  # and their icon-pack options `pack_options`.
+  set(flags KEEP_ORDER LINT QUIET)
+  set(values OUTPUT TARGET)
+  set(lists INPUTS REQUIRE_SIZES)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "${flags}" "${values}" "${lists}")
+  set(usage "icon_tools_pack(OUTPUT <file> INPUTS <file>... [TARGET <name>] [KEEP_ORDER] [LINT] [REQUIRE_SIZES <size>...] [QUIET])")
+  _icon_tools_rule(icon_tools_pack "image file" icon_pack "${lists}" "${usage}")
+
+  set(pack_options "")
   if(arg_KEEP_ORDER)
-    set(options --keep-order)
+    list(APPEND pack_options --keep-order)
+  endif()
+  if(arg_QUIET)
+    list(APPEND pack_options --quiet)
+  endif()
+  # LINT and REQUIRE_SIZES: the icon is checked before it takes its name.
+  set(lint "")
+  set(lint_depends "")
+  if(arg_LINT OR NOT "${arg_REQUIRE_SIZES}" STREQUAL "")
+    set(lint "-DLINTER=$<TARGET_FILE:IconTools::icon-lint>")
+    set(lint_depends "$<TARGET_FILE:IconTools::icon-lint>")
+  endif()
+  if(NOT "${arg_REQUIRE_SIZES}" STREQUAL "")
+    foreach(size IN LISTS arg_REQUIRE_SIZES)
+      if(NOT size MATCHES "^[1-9][0-9]*$" OR size GREATER 256)
+        message(FATAL_ERROR "icon_tools_pack: REQUIRE_SIZES takes sizes from 1 to 256, one a word, not ${size}\n  ${usage}")
+      endif()
+    endforeach()
+    list(JOIN arg_REQUIRE_SIZES "," sizes)
+    list(APPEND lint "-DREQUIRE_SIZES=${sizes}")
   endif()
 
-  # "--" keeps an input whose name starts with "-" an input.
+  set(step "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/IconToolsPack.cmake")
   add_custom_command(
     OUTPUT "${output}"
-    COMMAND IconTools::icon-pack ${options} -o "${output}" -- ${inputs}
-    DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-pack>"
+    COMMAND "${CMAKE_COMMAND}" "-DPACKER=$<TARGET_FILE:IconTools::icon-pack>" "-DOUTPUT=${output}"
+            "-DPACK_OPTIONS=${pack_options}" ${lint} -P "${step}" ${inputs}
+    DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-pack>" "${step}" ${lint_depends}
     COMMENT "Packing ${count} image files into ${arg_OUTPUT}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")
+endfunction()
+
+# icon_tools_add_icon(<target> <file.ico> [ID <number>])
+#
+# Makes the icon file the icon resource ID (1 to 65535, 1 when not given) of
+# <target>, a Windows program or DLL: writes the resource script
+# <target>_icon_<ID>.rc into the current build folder, adds it to the target,
+# and makes the target's resource object depend on the icon, so the program
+# is linked again whenever the icon changes. Explorer shows a program's icon
+# resource with the lowest number; LoadImage() and LoadIcon() find it by
+# MAKEINTRESOURCE(ID). A relative path names the icon that icon_tools_pack()
+# or icon_tools_bundle() makes under that name in the current build folder,
+# and that target is built first; else it names a file in the current
+# source folder. The RC language must be enabled, as a project for Windows
+# does by itself with the MinGW and Visual Studio compilers.
+#
+# A target not built for Windows carries no icon resource: its arguments are
+# checked all the same, a message says once per configuration that no icon
+# resource is added, and nothing is added to the target or written.
+function(icon_tools_add_icon)
+  set(usage "icon_tools_add_icon(<target> <file.ico> [ID <number>])")
+  if(ARGC LESS 2)
+    message(FATAL_ERROR "icon_tools_add_icon: a target and an icon file are needed\n  ${usage}")
+  endif()
+  set(target "${ARGV0}")
+  set(icon "${ARGV1}")
+  if(icon MATCHES "^[A-Z][A-Z0-9_]*$" AND NOT EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${icon}")
+    message(FATAL_ERROR "icon_tools_add_icon: the icon file is missing (${icon} is no file)\n  ${usage}")
+  endif()
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "ID" "")
+  _icon_tools_check_arguments(icon_tools_add_icon "" "${usage}")
+
+  if(NOT TARGET "${target}")
+    message(FATAL_ERROR "icon_tools_add_icon: there is no target ${target} (yet)\n  ${usage}")
+  endif()
+  get_target_property(aliased "${target}" ALIASED_TARGET)
+  if(aliased)
+    set(target "${aliased}")
+  endif()
+  get_target_property(imported "${target}" IMPORTED)
+  get_target_property(type "${target}" TYPE)
+  if(imported OR NOT type MATCHES "^(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)$")
+    message(FATAL_ERROR "icon_tools_add_icon: ${target} is not a program or DLL built here, "
+                        "so it cannot carry an icon resource\n  ${usage}")
+  endif()
+  set(id 1)
+  if(NOT "${arg_ID}" STREQUAL "")
+    if(NOT arg_ID MATCHES "^[1-9][0-9]*$" OR arg_ID GREATER 65535)
+      message(FATAL_ERROR "icon_tools_add_icon: ID takes a number from 1 to 65535, not ${arg_ID}\n  ${usage}")
+    endif()
+    set(id "${arg_ID}")
+  endif()
+  get_target_property(ids "${target}" _icon_tools_icon_ids)
+  if(ids AND id IN_LIST ids)
+    message(FATAL_ERROR "icon_tools_add_icon: ${target} already has icon resource ${id}\n  ${usage}")
+  endif()
+  set_property(TARGET "${target}" APPEND PROPERTY _icon_tools_icon_ids ${id})
+
+  # The icon: one these helpers make here, else a file of the sources.
+  cmake_path(ABSOLUTE_PATH icon BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE OUTPUT_VARIABLE made)
+  get_property(maker GLOBAL PROPERTY "_icon_tools_made_by:${made}")
+  if(maker)
+    set(icon "${made}")
+  else()
+    cmake_path(ABSOLUTE_PATH icon BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
+  endif()
+  if(icon MATCHES "\"")
+    message(FATAL_ERROR "icon_tools_add_icon: a resource script cannot name ${icon}: it holds a double quote")
+  endif()
+
+  if(NOT WIN32)
+    get_property(told GLOBAL PROPERTY _icon_tools_told_not_windows)
+    if(NOT told)
+      message(STATUS "icon_tools_add_icon: programs for ${CMAKE_SYSTEM_NAME} carry no icon resource; "
+                     "none is added to ${target} or any other target")
+      set_property(GLOBAL PROPERTY _icon_tools_told_not_windows ON)
+    endif()
+    return()
+  endif()
+  get_property(languages GLOBAL PROPERTY ENABLED_LANGUAGES)
+  if(NOT "RC" IN_LIST languages)
+    message(FATAL_ERROR "icon_tools_add_icon: the RC language is not enabled, so ${target} would build "
+                        "without its icon: call enable_language(RC) or name RC in project()")
+  endif()
+
+  # Written only when it changes, so that configuring again rebuilds nothing.
+  set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_icon_${id}.rc")
+  set(text "// Made by icon_tools_add_icon(): icon resource ${id} of ${target}.\n${id} ICON \"${icon}\"\n")
+  set(old "")
+  if(EXISTS "${script}")
+    file(READ "${script}" old)
+  endif()
+  if(NOT old STREQUAL text)
+    file(WRITE "${script}" "${text}")
+  endif()
+  target_sources("${target}" PRIVATE "${script}")
+  # The resource compiler reports no dependencies, so the icon is named here.
+  set_property(SOURCE "${script}" TARGET_DIRECTORY "${target}" APPEND PROPERTY OBJECT_DEPENDS "${icon}")
+  if(maker)
+    add_dependencies("${target}" ${maker})
+  endif()
 endfunction()

@@ -71,14 +71,15 @@ endif()
 
 # The CMake package: find_package(IconTools) in another project gives the
 # programs as IconTools::icon-bundler, IconTools::icon-inspector and
-# IconTools::icon-lint, IconTools::icon-pack, icon_tools_bundle() and
-# icon_tools_pack(). The programs run on the machine that builds, so the
-# version file does not ask for the consumer's pointer size.
+# IconTools::icon-lint, IconTools::icon-pack, icon_tools_bundle(),
+# icon_tools_pack() and icon_tools_add_icon(). The programs run on the
+# machine that builds, so the version file does not ask for the consumer's
+# pointer size.
 install(EXPORT IconToolsTargets NAMESPACE IconTools:: DESTINATION ${ICON_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/IconToolsConfig.cmake ${CMAKE_CURRENT_LIST_DIR}/IconToolsBundle.cmake
-              ${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/IconToolsPack.cmake ${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
         DESTINATION ${ICON_CMAKE_DIR})
 
 # What the build makes of the packages' contents, for a package made without

@@ -1,0 +1,106 @@
+# Installs a build into a scratch prefix and calls the installed helpers with
+# arguments they cannot use, one small project per row: configuring must
+# fail with the row's message, where a build would otherwise fail later, or
+# take a keyword for a file name.
+#
+#   cmake -DBUILD_DIR=<build to install> -DWORK_DIR=<scratch folder> -P check_arguments.cmake
+
+foreach(var BUILD_DIR WORK_DIR)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "check_arguments.cmake: ${var} is not set")
+  endif()
+endforeach()
+
+set(prefix ${WORK_DIR}/prefix)
+file(REMOVE_RECURSE ${WORK_DIR})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "installing failed (${status}):\n${out}")
+endif()
+
+# Configures a project that has a program `app`, a static library `lib`, a
+# file `LOGO` and the calls given; `expected` is the message configuring
+# must fail with, or "" when it must succeed.
+set(row 0)
+set(failures "")
+function(configure expected calls)
+  math(EXPR row "${row} + 1")
+  set(row ${row} PARENT_SCOPE)
+  set(dir ${WORK_DIR}/${row})
+  file(WRITE ${dir}/LOGO "")
+  file(WRITE ${dir}/CMakeLists.txt "cmake_minimum_required(VERSION 3.25)
+project(arguments NONE)
+find_package(IconTools 1.0 REQUIRED)
+add_executable(app main.c)
+add_library(lib STATIC lib.c)
+${calls}
+")
+  # A project without a language cannot generate a program's build: only
+  # configuring counts.
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${dir} -B ${dir}/build -DCMAKE_PREFIX_PATH=${prefix}
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  string(REGEX REPLACE "\n *" " " flat "${out}")
+  if(expected STREQUAL "")
+    if(NOT out MATCHES "-- Configuring done")
+      string(APPEND failures "row ${row}, ${calls}: configuring failed:\n${out}\n")
+    endif()
+  else()
+    string(FIND "${flat}" "${expected}" found)
+    if(status EQUAL 0 OR found EQUAL -1 OR out MATCHES "-- Configuring done")
+      string(APPEND failures "row ${row}, ${calls}: configuring should fail with\n  ${expected}\nbut gave:\n${out}\n")
+    endif()
+  endif()
+  set(failures "${failures}" PARENT_SCOPE)
+endfunction()
+
+# A keyword where a file name is expected, or none where it is needed.
+configure("icon_tools_pack: unknown keyword LINTT (after INPUTS)"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png LINTT)")
+configure("icon_tools_pack: unknown keyword SIZES"
+          "icon_tools_pack(OUTPUT a.ico SIZES 16 32 INPUTS a.png)")
+configure("icon_tools_pack: REQUIRE_SIZES is given no value"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png REQUIRE_SIZES)")
+configure("icon_tools_pack: OUTPUT is given no value"
+          "icon_tools_pack(OUTPUT INPUTS a.png)")
+configure("icon_tools_pack: TARGET is given no value"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png TARGET LINT)")
+configure("icon_tools_pack: REQUIRE_SIZES takes sizes from 1 to 256, one a word, not 300"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png REQUIRE_SIZES 16 300)")
+configure("icon_tools_pack: REQUIRE_SIZES takes sizes from 1 to 256, one a word, not 16,32"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png REQUIRE_SIZES 16,32)")
+configure("icon_tools_pack: unknown keyword QUIETLY (after REQUIRE_SIZES)"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png REQUIRE_SIZES 16 QUIETLY)")
+configure("icon_tools_bundle: unknown keyword ALLOW_SKIP (after INPUTS)"
+          "icon_tools_bundle(OUTPUT a.ico INPUTS a.ico b.ico ALLOW_SKIP LINT)")
+configure("icon_tools_bundle: INPUTS is given no value"
+          "icon_tools_bundle(OUTPUT a.ico INPUTS)")
+configure("icon_tools_bundle: unexpected arguments: a.ico"
+          "icon_tools_bundle(a.ico INPUTS b.ico)")
+configure("icon_tools_add_icon: a target and an icon file are needed"
+          "icon_tools_add_icon(app)")
+configure("icon_tools_add_icon: the icon file is missing (ID is no file)"
+          "icon_tools_add_icon(app ID 2)")
+configure("icon_tools_add_icon: ID is given no value"
+          "icon_tools_add_icon(app app.ico ID)")
+configure("icon_tools_add_icon: unknown keyword IDS"
+          "icon_tools_add_icon(app app.ico IDS 2)")
+configure("icon_tools_add_icon: unexpected arguments: 2"
+          "icon_tools_add_icon(app app.ico 2)")
+# Values and targets that cannot work.
+configure("icon_tools_add_icon: ID takes a number from 1 to 65535, not 0"
+          "icon_tools_add_icon(app app.ico ID 0)")
+configure("icon_tools_add_icon: ID takes a number from 1 to 65535, not 65536"
+          "icon_tools_add_icon(app app.ico ID 65536)")
+configure("icon_tools_add_icon: there is no target ap (yet)"
+          "icon_tools_add_icon(ap app.ico)")
+configure("icon_tools_add_icon: lib is not a program or DLL built here"
+          "icon_tools_add_icon(lib app.ico)")
+configure("icon_tools_add_icon: app already has icon resource 2"
+          "icon_tools_add_icon(app a.ico ID 2)\nicon_tools_add_icon(app b.ico ID 2)")
+# A file whose name looks like a keyword is an input all the same.
+configure("" "icon_tools_pack(OUTPUT a.ico INPUTS LOGO)")
+
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()
