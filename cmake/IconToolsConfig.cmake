@@ -189,10 +189,10 @@ endfunction()
 # and makes the target's resource object depend on the icon, so the program
 # is linked again whenever the icon changes. Explorer shows a program's icon
 # resource with the lowest number; LoadImage() and LoadIcon() find it by
-# MAKEINTRESOURCE(ID). A relative path names the icon that icon_tools_pack()
-# or icon_tools_bundle() makes under that name in the current build folder,
-# and that target is built first; else it names a file in the current
-# source folder. The RC language must be enabled, as a project for Windows
+# MAKEINTRESOURCE(ID). A relative path names the icon that an earlier
+# icon_tools_pack() or icon_tools_bundle() makes under that name in the
+# current build folder, and that target is built first; else it names a file
+# in the current source folder. The RC language must be enabled, as a project for Windows
 # does by itself with the MinGW and Visual Studio compilers.
 #
 # A target not built for Windows carries no icon resource: its arguments are

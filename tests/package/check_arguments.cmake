@@ -1,7 +1,9 @@
 # Installs a build into a scratch prefix and calls the installed helpers with
 # arguments they cannot use, one small project per row: configuring must
 # fail with the row's message, where a build would otherwise fail later, or
-# take a keyword for a file name.
+# take a keyword for a file name. Last, icon_tools_add_icon() on a program
+# that is not built for Windows: one message for all calls, and nothing
+# added or written.
 #
 #   cmake -DBUILD_DIR=<build to install> -DWORK_DIR=<scratch folder> -P check_arguments.cmake
 
@@ -21,7 +23,7 @@ endif()
 
 # Configures a project that has a program `app`, a static library `lib`, a
 # file `LOGO` and the calls given; `expected` is the message configuring
-# must fail with, or "" when it must succeed.
+# must fail with, or "" when it must succeed. Leaves the output in `out`.
 set(row 0)
 set(failures "")
 function(configure expected calls)
@@ -52,6 +54,7 @@ ${calls}
     endif()
   endif()
   set(failures "${failures}" PARENT_SCOPE)
+  set(out "${out}" PARENT_SCOPE)
 endfunction()
 
 # A keyword where a file name is expected, or none where it is needed.
@@ -100,6 +103,20 @@ configure("icon_tools_add_icon: app already has icon resource 2"
           "icon_tools_add_icon(app a.ico ID 2)\nicon_tools_add_icon(app b.ico ID 2)")
 # A file whose name looks like a keyword is an input all the same.
 configure("" "icon_tools_pack(OUTPUT a.ico INPUTS LOGO)")
+
+# A Linux program gets no icon resource: no resource script, no source, and
+# one message for both calls.
+configure("" "icon_tools_add_icon(app app.ico)
+icon_tools_add_icon(app other.ico ID 2)
+get_target_property(sources app SOURCES)
+message(STATUS \"the sources: \${sources}\")")
+string(REGEX MATCHALL "icon_tools_add_icon: programs for Linux carry no icon resource" told "${out}")
+list(LENGTH told told)
+file(GLOB_RECURSE scripts ${WORK_DIR}/${row}/*.rc)
+if(NOT told EQUAL 1 OR scripts OR NOT out MATCHES "the sources: main.c\n")
+  string(APPEND failures "row ${row}: a Linux program got a resource script (${scripts}), a source, or "
+                         "${told} messages:\n${out}\n")
+endif()
 
 if(failures)
   message(FATAL_ERROR "${failures}")
