@@ -12,6 +12,8 @@ bytes. Run it from anywhere; the files land beside this script.
                  off by the end of the file
   icon-16.png, icon-32.png, icon-48.png
                  one 8-bit RGBA PNG file per size, as a designer hands them over
+  logo-512.png   the motif drawn once at 512 x 512 with smooth edges, the
+                 master that icon-pack --sizes makes every size from
 """
 
 import os
@@ -157,6 +159,33 @@ def png_image(size):
             + png_chunk(b"IEND", b""))
 
 
+def master_image(size):
+    """The diamond at `size` pixels, each edge pixel as opaque as the part of
+    it the diamond covers (to a pixel's width), on transparent black; a
+    dark line one pixel wide across it, which its small sizes must keep.
+    Rows use the Sub filter, which turns the gradient into runs."""
+    c = size / 2
+    raw = bytearray()
+    for y in range(size):
+        row = bytearray()
+        for x in range(size):
+            distance = abs(x + 0.5 - c) + abs(y + 0.5 - c)
+            cover = min(1.0, max(0.0, c - 2 - distance + 0.5))
+            if cover == 0:
+                row += bytes(4)
+                continue
+            r, g, b = (x * 255 // (size - 1), y * 255 // (size - 1), 160)
+            if x == size // 2:
+                r, g, b = 16, 16, 48
+            row += bytes((r, g, b, round(cover * 255)))
+        raw.append(1)  # filter type Sub
+        raw += bytes((row[i] - (row[i - 4] if i >= 4 else 0)) & 0xFF for i in range(len(row)))
+    return (b"\x89PNG\r\n\x1a\n"
+            + png_chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+            + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+            + png_chunk(b"IEND", b""))
+
+
 def entry(image, size, colours, planes, bit_count):
     """An ICONDIRENTRY without its offset: (fields, image bytes)."""
     return (struct.pack("<BBBBHHi", size % 256, size % 256, colours, 0, planes, bit_count, len(image)), image)
@@ -203,6 +232,7 @@ def main():
 
     for size in (16, 32, 48):
         write("icon-%d.png" % size, png_image(size))
+    write("logo-512.png", master_image(512))
 
 
 if __name__ == "__main__":

@@ -70,6 +70,11 @@ expect "" "" icon-lint -- --f
 expect "--keep-order" "" icon-pack a.png --k
 expect "--output=" "-o nospace" icon-pack --o
 expect "--quiet" "" icon-pack --qu
+expect "--sizes=" "-o nospace" icon-pack --si
+expect "windows favicon" "+o default +o bashdefault" icon-pack --sizes = ""
+expect "windows" "+o default +o bashdefault" icon-pack --sizes w
+expect "favicon" "+o default +o bashdefault" icon-pack -o a.ico --bitmap = f
+expect "" "" icon-pack --linear ""
 expect "--format= --require-sizes= --help --version --" "" icon-lint --
 expect "--format=" "-o nospace" icon-lint --f
 expect "text json" "+o default +o bashdefault" icon-lint --format = ""
@@ -81,7 +86,8 @@ expect "16,32,48,256" "+o default +o bashdefault" icon-lint --require-sizes = 1
 for program in icon-lint icon-pack; do
     binary=$lint
     [[ $program == icon-pack ]] && binary=$pack
-    documented=$("$binary" --help | grep -o -- '--[a-z][a-z-]*=\?' | sort -u | tr '\n' ' ')
+    # The first long option of each of the option lines.
+    documented=$("$binary" --help | sed -nE 's/^ +(-[a-zA-Z], )?(--[a-z][a-z-]*=?).*/\2/p' | sort -u | tr '\n' ' ')
     offered=$(replies "$program" --)
     offered=$(tr ' ' '\n' <<<"${offered%%$'\n'*}" | grep -- '^--.' | sort -u | tr '\n' ' ')
     if [[ "$documented" != "$offered" ]]; then
