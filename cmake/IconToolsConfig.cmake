@@ -3,14 +3,15 @@
 #   find_package(IconTools 1.0 REQUIRED)
 #   icon_tools_bundle(OUTPUT app.ico INPUTS icons/16.ico icons/32.ico)
 #   icon_tools_pack(OUTPUT app.ico INPUTS icons/16.png icons/32.png LINT)
+#   icon_tools_pack(OUTPUT app.ico INPUTS art/logo-512.png SIZES windows LINT)
 #   icon_tools_add_icon(app app.ico)
 #
 # gives the programs as imported executables, IconTools::icon-bundler,
 # IconTools::icon-inspector, IconTools::icon-lint and IconTools::icon-pack,
 # icon_tools_bundle(), which adds a build rule that bundles icon files with
 # icon-bundler, icon_tools_pack(), which adds one that packs PNG files with
-# icon-pack, and icon_tools_add_icon(), which makes an icon a Windows
-# program's own.
+# icon-pack or makes every size of an icon from one master image, and
+# icon_tools_add_icon(), which makes an icon a Windows program's own.
 #
 # The programs run on the machine that builds. A cross build whose toolchain
 # looks for packages only in the target's system root
@@ -119,16 +120,40 @@ function(icon_tools_bundle)
   add_custom_target(${target} ALL DEPENDS "${output}")
 endfunction()
 
+# The sizes a word of SIZES or BITMAP stands for, in `var`: a size from 1 to
+# 256, or the name of one of icon-pack's sets (as its --help lists them);
+# empty when it is neither.
+function(_icon_tools_sizes_of word var)
+  if(word STREQUAL "windows")
+    set(${var} 16 20 24 32 40 48 64 256 PARENT_SCOPE)
+  elseif(word STREQUAL "favicon")
+    set(${var} 16 32 48 PARENT_SCOPE)
+  elseif(word MATCHES "^[1-9][0-9]*$" AND word LESS_EQUAL 256)
+    set(${var} ${word} PARENT_SCOPE)
+  else()
+    set(${var} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
 # icon_tools_pack(OUTPUT <file> INPUTS <file>... [TARGET <name>] [KEEP_ORDER]
+#                 [SIZES <size>... [BITMAP <size>...] [LINEAR]]
 #                 [LINT] [REQUIRE_SIZES <size>...] [QUIET])
 #
-# Packs the INPUTS (PNG files, icon or cursor files) into OUTPUT with
-# icon-pack: largest first unless KEEP_ORDER, duplicates skipped. A relative
-# OUTPUT lies in the current build folder, relative INPUTS in the current
-# source folder. The icon is made by a target built by default, named TARGET
-# or, without it, icon_pack_<output's file name>, and made again whenever an
-# input or a program it runs changes. Any error in an input fails the build
-# and leaves OUTPUT as it was: icon-pack replaces it only when complete.
+# Packs the INPUTS (PNG files, icon or cursor files, and with SIZES SVG
+# drawings) into OUTPUT with icon-pack: largest first unless KEEP_ORDER,
+# duplicates skipped. A relative OUTPUT lies in the current build folder,
+# relative INPUTS in the current source folder. The icon is made by a target
+# built by default, named TARGET or, without it, icon_pack_<output's file
+# name>, and made again whenever an input or a program it runs changes. Any
+# error in an input fails the build and leaves OUTPUT as it was: icon-pack
+# replaces it only when complete.
+#
+# SIZES 16 24 32 48 256 (sizes from 1 to 256, or the sets windows and
+# favicon) writes exactly those sizes: each size an input has is kept as it
+# is, every other drawn from an SVG input or shrunk from the smallest larger
+# image, so one master image or drawing makes them all. BITMAP (sizes among
+# SIZES) makes those it makes 32-bit bitmaps with a mask instead of PNG;
+# LINEAR shrinks in linear light, for photographs.
 #
 # With LINT, icon-lint checks the new icon before it takes its name (it is
 # packed into <OUTPUT>.part first), and any error among its findings fails
@@ -137,16 +162,74 @@ endfunction()
 # implies LINT. QUIET keeps icon-pack's listing of the images out of the
 # build's output; problems are shown all the same.
 function(icon_tools_pack)
-  # The image layer's options join these lists, their checks the ones below
-  # and their icon-pack options `pack_options`.
-  set(flags KEEP_ORDER LINT QUIET)
+  set(flags KEEP_ORDER LINEAR LINT QUIET)
   set(values OUTPUT TARGET)
-  set(lists INPUTS REQUIRE_SIZES)
+  set(lists INPUTS SIZES BITMAP REQUIRE_SIZES)
   cmake_parse_arguments(PARSE_ARGV 0 arg "${flags}" "${values}" "${lists}")
-  set(usage "icon_tools_pack(OUTPUT <file> INPUTS <file>... [TARGET <name>] [KEEP_ORDER] [LINT] [REQUIRE_SIZES <size>...] [QUIET])")
+  set(usage "icon_tools_pack(OUTPUT <file> INPUTS <file>... [TARGET <name>] [KEEP_ORDER] "
+            "[SIZES <size>... [BITMAP <size>...] [LINEAR]] [LINT] [REQUIRE_SIZES <size>...] [QUIET])")
+  string(JOIN "" usage ${usage})
   _icon_tools_rule(icon_tools_pack "image file" icon_pack "${lists}" "${usage}")
 
+  # The sizes the icon will have, when SIZES says.
+  set(made "")
+  foreach(word IN LISTS arg_SIZES)
+    _icon_tools_sizes_of("${word}" sizes)
+    if(NOT sizes)
+      message(FATAL_ERROR "icon_tools_pack: SIZES takes sizes from 1 to 256, one a word, or windows or "
+                          "favicon, not ${word}\n  ${usage}")
+    endif()
+    list(APPEND made ${sizes})
+  endforeach()
+  if(arg_BITMAP AND NOT made)
+    message(FATAL_ERROR "icon_tools_pack: BITMAP needs SIZES\n  ${usage}")
+  endif()
+  foreach(word IN LISTS arg_BITMAP)
+    _icon_tools_sizes_of("${word}" sizes)
+    if(NOT sizes)
+      message(FATAL_ERROR "icon_tools_pack: BITMAP takes sizes from 1 to 256, one a word, or windows or "
+                          "favicon, not ${word}\n  ${usage}")
+    endif()
+    foreach(size IN LISTS sizes)
+      if(NOT size IN_LIST made)
+        message(FATAL_ERROR "icon_tools_pack: the BITMAP size ${size} is not among the SIZES\n  ${usage}")
+      endif()
+    endforeach()
+  endforeach()
+  if(arg_LINEAR AND NOT made)
+    message(FATAL_ERROR "icon_tools_pack: LINEAR needs SIZES\n  ${usage}")
+  endif()
+  if(NOT made)
+    # icon-pack draws a drawing only at the sizes asked for.
+    foreach(input IN LISTS inputs)
+      if(input MATCHES "\\.[sS][vV][gG]$")
+        message(FATAL_ERROR "icon_tools_pack: ${input} is an SVG drawing, which needs SIZES\n  ${usage}")
+      endif()
+    endforeach()
+  endif()
+  # A required size that SIZES leaves out would fail every build.
+  foreach(size IN LISTS arg_REQUIRE_SIZES)
+    if(NOT size MATCHES "^[1-9][0-9]*$" OR size GREATER 256)
+      message(FATAL_ERROR "icon_tools_pack: REQUIRE_SIZES takes sizes from 1 to 256, one a word, not ${size}\n  ${usage}")
+    endif()
+    if(made AND NOT size IN_LIST made)
+      message(FATAL_ERROR "icon_tools_pack: the REQUIRE_SIZES size ${size} is not among the SIZES\n  ${usage}")
+    endif()
+  endforeach()
+
+  # Each option a word of its own; "," within a value keeps it one list item.
   set(pack_options "")
+  if(arg_SIZES)
+    list(JOIN arg_SIZES "," sizes)
+    list(APPEND pack_options "--sizes=${sizes}")
+  endif()
+  if(arg_BITMAP)
+    list(JOIN arg_BITMAP "," sizes)
+    list(APPEND pack_options "--bitmap=${sizes}")
+  endif()
+  if(arg_LINEAR)
+    list(APPEND pack_options --linear)
+  endif()
   if(arg_KEEP_ORDER)
     list(APPEND pack_options --keep-order)
   endif()
@@ -161,22 +244,26 @@ function(icon_tools_pack)
     set(lint_depends "$<TARGET_FILE:IconTools::icon-lint>")
   endif()
   if(NOT "${arg_REQUIRE_SIZES}" STREQUAL "")
-    foreach(size IN LISTS arg_REQUIRE_SIZES)
-      if(NOT size MATCHES "^[1-9][0-9]*$" OR size GREATER 256)
-        message(FATAL_ERROR "icon_tools_pack: REQUIRE_SIZES takes sizes from 1 to 256, one a word, not ${size}\n  ${usage}")
-      endif()
-    endforeach()
     list(JOIN arg_REQUIRE_SIZES "," sizes)
     list(APPEND lint "-DREQUIRE_SIZES=${sizes}")
   endif()
 
+  set(files "image files")
+  if(count EQUAL 1)
+    set(files "image file")
+  endif()
+  set(comment "Packing ${count} ${files} into ${arg_OUTPUT}")
+  if(arg_SIZES)
+    list(JOIN arg_SIZES " " sizes)
+    string(APPEND comment ", sizes ${sizes}")
+  endif()
   set(step "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/IconToolsPack.cmake")
   add_custom_command(
     OUTPUT "${output}"
     COMMAND "${CMAKE_COMMAND}" "-DPACKER=$<TARGET_FILE:IconTools::icon-pack>" "-DOUTPUT=${output}"
             "-DPACK_OPTIONS=${pack_options}" ${lint} -P "${step}" ${inputs}
     DEPENDS ${inputs} "$<TARGET_FILE:IconTools::icon-pack>" "${step}" ${lint_depends}
-    COMMENT "Packing ${count} image files into ${arg_OUTPUT}"
+    COMMENT "${comment}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")
 endfunction()

@@ -60,8 +60,14 @@ endfunction()
 # A keyword where a file name is expected, or none where it is needed.
 configure("icon_tools_pack: unknown keyword LINTT (after INPUTS)"
           "icon_tools_pack(OUTPUT a.ico INPUTS a.png LINTT)")
-configure("icon_tools_pack: unknown keyword SIZES"
-          "icon_tools_pack(OUTPUT a.ico SIZES 16 32 INPUTS a.png)")
+configure("icon_tools_pack: unknown keyword SIZE"
+          "icon_tools_pack(OUTPUT a.ico SIZE 16 32 INPUTS a.png)")
+configure("icon_tools_pack: unknown keyword LINEARR (after SIZES)"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES 16 32 LINEARR)")
+configure("icon_tools_pack: SIZES is given no value"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES LINEAR)")
+configure("icon_tools_pack: BITMAP is given no value"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES 16 BITMAP)")
 configure("icon_tools_pack: REQUIRE_SIZES is given no value"
           "icon_tools_pack(OUTPUT a.ico INPUTS a.png REQUIRE_SIZES)")
 configure("icon_tools_pack: OUTPUT is given no value"
@@ -74,6 +80,33 @@ configure("icon_tools_pack: REQUIRE_SIZES takes sizes from 1 to 256, one a word,
           "icon_tools_pack(OUTPUT a.ico INPUTS a.png REQUIRE_SIZES 16,32)")
 configure("icon_tools_pack: unknown keyword QUIETLY (after REQUIRE_SIZES)"
           "icon_tools_pack(OUTPUT a.ico INPUTS a.png REQUIRE_SIZES 16 QUIETLY)")
+# The image layer's sizes: numbers or sets, a bitmap or a required size
+# among them, and what needs them.
+configure("icon_tools_pack: SIZES takes sizes from 1 to 256, one a word, or windows or favicon, not 300"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES 16 300)")
+configure("icon_tools_pack: SIZES takes sizes from 1 to 256, one a word, or windows or favicon, not 0"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES 0 16)")
+configure("icon_tools_pack: SIZES takes sizes from 1 to 256, one a word, or windows or favicon, not 16,32"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES 16,32)")
+configure("icon_tools_pack: SIZES takes sizes from 1 to 256, one a word, or windows or favicon, not window"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES window)")
+configure("icon_tools_pack: BITMAP takes sizes from 1 to 256, one a word, or windows or favicon, not 16px"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES 16 BITMAP 16px)")
+configure("icon_tools_pack: BITMAP needs SIZES"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png BITMAP 16)")
+configure("icon_tools_pack: the BITMAP size 20 is not among the SIZES"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES favicon BITMAP 16 20)")
+configure("icon_tools_pack: the BITMAP size 20 is not among the SIZES"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES 16 24 32 BITMAP windows)")
+configure("icon_tools_pack: LINEAR needs SIZES"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png LINEAR)")
+configure("logo.SVG is an SVG drawing, which needs SIZES"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png logo.SVG)")
+configure("icon_tools_pack: the REQUIRE_SIZES size 256 is not among the SIZES"
+          "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES favicon REQUIRE_SIZES 16 256)")
+configure("" "icon_tools_pack(OUTPUT a.ico INPUTS logo.svg SIZES favicon 256 BITMAP favicon LINEAR
+                              REQUIRE_SIZES 16 256)")
+configure("" "icon_tools_pack(OUTPUT a.ico INPUTS a.png SIZES windows BITMAP 20 256 REQUIRE_SIZES 24)")
 configure("icon_tools_bundle: unknown keyword ALLOW_SKIP (after INPUTS)"
           "icon_tools_bundle(OUTPUT a.ico INPUTS a.ico b.ico ALLOW_SKIP LINT)")
 configure("icon_tools_bundle: INPUTS is given no value"

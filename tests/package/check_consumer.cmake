@@ -3,9 +3,10 @@
 # what the installed bundler makes of the same inputs, be made again when an
 # input changes and only then, and a bundler that fails or skips an input
 # must fail the build, every time it is run, leaving the previous bundle.
-# Its packed icon must be what icon-pack makes, with no listing in the
-# build's output, and an icon that lacks a required size must fail the
-# build, leaving the previous icon.
+# Its packed icons must be what icon-pack makes, also of the sizes made from
+# a master image with every option of those, with no listing in the build's
+# output, and an icon that lacks a required size must fail the build,
+# leaving the previous icon.
 #
 #   cmake -DBUILD_DIR=<build to install> -DCONSUMER=<consumer/> -DEXAMPLES=<examples/>
 #         -DWORK_DIR=<scratch folder> -P check_consumer.cmake
@@ -32,7 +33,8 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 file(COPY ${CONSUMER}/CMakeLists.txt ${EXAMPLES}/palette.ico ${EXAMPLES}/truecolor.ico
-     ${EXAMPLES}/png.ico ${EXAMPLES}/icon-16.png ${EXAMPLES}/icon-32.png DESTINATION ${src})
+     ${EXAMPLES}/png.ico ${EXAMPLES}/icon-16.png ${EXAMPLES}/icon-32.png ${EXAMPLES}/logo-512.png
+     DESTINATION ${src})
 file(WRITE ${src}/notes.txt "not an icon\n")
 run(${CMAKE_COMMAND} -S ${src} -B ${build} -DCMAKE_PREFIX_PATH=${prefix})
 
@@ -99,6 +101,13 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/packs/app.ico
                 RESULT_VARIABLE differ)
 if(differ)
   message(FATAL_ERROR "packs/app.ico is not what icon-pack makes of its inputs")
+endif()
+run(${prefix}/bin/icon-pack --sizes=windows,72 --bitmap=16,24 --linear --keep-order -o ${WORK_DIR}/sizes.ico
+    ${src}/logo-512.png)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/sizes/logo.ico ${WORK_DIR}/sizes.ico
+                RESULT_VARIABLE differ)
+if(differ)
+  message(FATAL_ERROR "sizes/logo.ico is not what icon-pack makes of logo-512.png with the same options")
 endif()
 # A 32 pixel image instead of the 16 pixel one: the icon lacks a required
 # size, the build fails every time it is run, and the icon made before stays

@@ -1,10 +1,11 @@
 # Installs a build into a scratch prefix and cross-builds the Windows program
 # in windows-consumer/ against it with MinGW-w64, as the README's Windows
 # section shows: the installed package is found under a toolchain that looks
-# for packages only in the target's system root, the icon is packed from PNG
-# files with LINT and REQUIRE_SIZES, and icon_tools_add_icon() embeds it.
-# Under Wine the program must load its own icon at 16, 32, 48 and 256. With
-# each generator, a PNG file that changes must reach the program in the next
+# for packages only in the target's system root, every Windows size of the
+# icon is made from one master PNG file with SIZES, LINT and REQUIRE_SIZES,
+# and icon_tools_add_icon() embeds it. The program must hold every image of
+# the icon, and under Wine load its own icon at each of those sizes. With
+# each generator, a master that changes must reach the program in the next
 # build, and a build with nothing changed must do nothing.
 #
 #   cmake -DBUILD_DIR=<build to install> -DCONSUMER=<windows-consumer/> -DSOURCE_DIR=<sources>
@@ -58,20 +59,50 @@ endif()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
-# Whether the program holds the bytes of the file, as its icon resource
-# holds the PNG images.
-function(holds program file answer)
-  file(READ ${program} program_hex HEX)
-  file(READ ${file} file_hex HEX)
-  string(FIND "${program_hex}" "${file_hex}" at)
-  if(at EQUAL -1)
-    set(${answer} OFF PARENT_SCOPE)
-  else()
-    set(${answer} ON PARENT_SCOPE)
-  endif()
+# The images of an icon file, each as hexadecimal digits, in `images`.
+function(images_of icon images)
+  file(READ ${icon} header LIMIT 6 HEX)
+  string(SUBSTRING "${header}" 8 2 low)
+  string(SUBSTRING "${header}" 10 2 high)
+  math(EXPR count "0x${high}${low}")
+  set(list "")
+  foreach(i RANGE 1 ${count})
+    math(EXPR at "6 + 16 * (${i} - 1) + 8")
+    file(READ ${icon} entry OFFSET ${at} LIMIT 8 HEX)
+    set(numbers "")
+    foreach(start 0 8)
+      set(value "")
+      foreach(byte 6 4 2 0)
+        math(EXPR from "${start} + ${byte}")
+        string(SUBSTRING "${entry}" ${from} 2 digits)
+        string(APPEND value "${digits}")
+      endforeach()
+      math(EXPR value "0x${value}")
+      list(APPEND numbers ${value})
+    endforeach()
+    list(GET numbers 0 bytes)
+    list(GET numbers 1 offset)
+    file(READ ${icon} image OFFSET ${offset} LIMIT ${bytes} HEX)
+    list(APPEND list "${image}")
+  endforeach()
+  set(${images} "${list}" PARENT_SCOPE)
 endfunction()
 
-set(sizes 16 32 48 256)
+# How many of the images (hexadecimal digits) the program holds, as its
+# icon resource holds each image's bytes, in `held`.
+function(count_held program images held)
+  file(READ ${program} program_hex HEX)
+  set(n 0)
+  foreach(image IN LISTS images)
+    string(FIND "${program_hex}" "${image}" at)
+    if(NOT at EQUAL -1)
+      math(EXPR n "${n} + 1")
+    endif()
+  endforeach()
+  set(${held} ${n} PARENT_SCOPE)
+endfunction()
+
+set(sizes 16 20 24 32 40 48 64 256)
 set(ran_under_wine OFF)
 foreach(generator IN LISTS generators)
   string(MAKE_C_IDENTIFIER "${generator}" name)
@@ -86,12 +117,14 @@ foreach(generator IN LISTS generators)
     message(FATAL_ERROR "${generator}: icon-pack listed the images despite QUIET:\n${out}")
   endif()
   set(program ${build}/show_icon.exe)
-  foreach(size IN LISTS sizes)
-    holds(${program} ${src}/art/${size}.png held)
-    if(NOT held)
-      message(FATAL_ERROR "${generator}: show_icon.exe does not hold art/${size}.png")
-    endif()
-  endforeach()
+  images_of(${build}/app.ico images)
+  list(LENGTH images count)
+  count_held(${program} "${images}" held)
+  list(LENGTH sizes expected)
+  if(NOT count EQUAL expected OR NOT held EQUAL count)
+    message(FATAL_ERROR "${generator}: app.ico has ${count} images, not ${expected}, or show_icon.exe holds "
+                        "${held} of them")
+  endif()
 
   # The program checks its icon as Windows loads it; once is enough. The
   # Wine session it starts is ended at once, whatever the outcome.
@@ -110,14 +143,17 @@ foreach(generator IN LISTS generators)
     set(ran_under_wine ON)
   endif()
 
-  # Another 48 x 48 image: the next build must put it into the program, and
-  # the one after it must have nothing to do.
-  file(COPY_FILE ${SOURCE_DIR}/examples/icon-48.png ${src}/art/48.png)
+  # Another master: the next build must put the icon made from it into the
+  # program, and the one after it must have nothing to do.
+  set(images_before "${images}")
+  file(COPY_FILE ${SOURCE_DIR}/examples/logo-512.png ${src}/art/logo-512.png)
   run(${CMAKE_COMMAND} --build ${build} --parallel 2)
-  holds(${program} ${src}/art/48.png held)
-  holds(${program} ${CONSUMER}/art/48.png held_before)
-  if(NOT held OR held_before)
-    message(FATAL_ERROR "${generator}: show_icon.exe was not made again with the new art/48.png:\n${out}")
+  images_of(${build}/app.ico images)
+  count_held(${program} "${images}" held)
+  count_held(${program} "${images_before}" held_before)
+  if(NOT held EQUAL count OR NOT held_before EQUAL 0)
+    message(FATAL_ERROR "${generator}: show_icon.exe was not made again with the new art/logo-512.png (it holds "
+                        "${held} of ${count} new images, ${held_before} old ones):\n${out}")
   endif()
   run(${CMAKE_COMMAND} --build ${build} --parallel 2)
   if(out MATCHES "Packing|Building|Linking")

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Writes art/16.png, art/32.png, art/48.png and art/256.png: one 8-bit RGBA
-PNG file per size of an application icon, a disc shaded from corner to
-corner. Standard library only, and the same bytes every time."""
+"""Writes art/logo-512.png, the master image an application's icon sizes are
+made from: an 8-bit RGBA PNG file of 512 x 512 pixels, a disc shaded from
+corner to corner. Standard library only, and the same bytes every time."""
 
 import os
 import struct
@@ -37,9 +37,8 @@ def disc(size):
 
 def main():
     os.makedirs(ART, exist_ok=True)
-    for size in (16, 32, 48, 256):
-        with open(os.path.join(ART, "%d.png" % size), "wb") as f:
-            f.write(disc(size))
+    with open(os.path.join(ART, "logo-512.png"), "wb") as f:
+        f.write(disc(512))
 
 
 if __name__ == "__main__":

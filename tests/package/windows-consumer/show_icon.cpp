@@ -73,7 +73,7 @@ bool loaded_icon(HMODULE self, int size, long& width, long& height) {
 
 int main() {
     HMODULE self = GetModuleHandleW(nullptr);
-    const int sizes[] = {16, 32, 48, 256};
+    const int sizes[] = {16, 20, 24, 32, 40, 48, 64, 256};
     int status = 0;
     for (const int size : sizes) {
         long image_width = 0, image_height = 0, icon_width = 0, icon_height = 0;
