@@ -73,8 +73,8 @@ std::FILE* open_bytes(bytes& data) {
 // in for the sinks, and standard output and error are captured by pointing
 // descriptors 1 and 2 at them (stdout and stderr cannot be assigned).
 
-byte_sink::byte_sink() : stream_(std::tmpfile()) {
-    if (stream_ == nullptr) fail("tmpfile");
+byte_sink::byte_sink() : stream_(icon_test::temporary_stream()) {
+    if (stream_ == nullptr) fail("temporary stream");
 }
 
 byte_sink::~byte_sink() { std::fclose(stream_); }

@@ -1,5 +1,9 @@
 #include "ico_builder.hpp"
 
+#ifdef _WIN32
+#include <process.h>
+#endif
+
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -144,9 +148,28 @@ bytes icon_file(const std::vector<bytes>& images, std::uint16_t id_type) {
     return out;
 }
 
+std::FILE* temporary_stream() {
+#ifdef _WIN32
+    static unsigned count = 0;
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    if (error) return nullptr;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring name =
+            L"icon-test-" + std::to_wstring(_getpid()) + L"-" + std::to_wstring(count++) + L".tmp";
+        // D: deleted when closed; T: kept in memory where the system can.
+        std::FILE* stream = _wfopen((folder / name).c_str(), L"w+bTD");
+        if (stream != nullptr) return stream;
+    }
+    return nullptr;
+#else
+    return std::tmpfile();
+#endif
+}
+
 std::FILE* open_bytes(bytes& data) {
 #ifdef _WIN32
-    std::FILE* stream = std::tmpfile();
+    std::FILE* stream = temporary_stream();
     if (stream != nullptr && (std::fwrite(data.data(), 1, data.size(), stream) != data.size() ||
                               std::fseek(stream, 0, SEEK_SET) != 0)) {
         std::fclose(stream);

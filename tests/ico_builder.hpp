@@ -62,6 +62,12 @@ inline std::size_t entry_at(std::size_t i) { return 6 + 16 * i; }
 // cannot be made.
 std::FILE* open_bytes(bytes& data);
 
+// A scratch stream for reading and writing, gone once closed. On Windows
+// not tmpfile(): its names come from the clock, and a process that meets the
+// name of another's file being deleted gives up, so parallel tests fail now
+// and then; these names carry the process id and a count.
+std::FILE* temporary_stream();
+
 // A new folder in `parent`, named `prefix` and a random number, made by this
 // call: a name already taken is passed over, so processes that run side by
 // side never share one. Answers its path; empty when none could be made.

@@ -13,7 +13,7 @@ using icon_test::memory_stream;
 namespace {
 
 bytes written(io_result (*write)(std::FILE*, const void*), const void* record) {
-    std::FILE* out = std::tmpfile();
+    std::FILE* out = icon_test::temporary_stream();
     EXPECT_EQ(write(out, record), IO_OK);
     std::rewind(out);
     bytes data;

@@ -26,6 +26,9 @@
 #include "shrink.hpp"
 #include "svg_render.hpp"
 #include "test_support.hpp"
+#ifdef _WIN32
+#include "windows_icon_loader.hpp"
+#endif
 
 using namespace icon_test;
 
@@ -1139,5 +1142,37 @@ TEST(Pack, MadeImagesDecodeInPeers) {
         }
     }
 }
+
+#ifdef _WIN32
+
+// Made sizes as Windows' own loader takes them (Wine's, where the tests run
+// under Wine): for each size the directory lookup picks the image of that
+// size, and the image loads as an icon of that size whose pixels, read back
+// as 32-bit rows, are the shrink's, PNG and bitmap alike.
+TEST(Pack, MadeImagesLoadInWindows) {
+    const scratch_dir dir;
+    const rgba_image master = master_image(300);
+    dir.put("master.png", encoded(master));
+    ASSERT_EQ(run_program(pack, {"-o", "out.ico", "--sizes=16,24,32,48,256", "--bitmap=16,24", "master.png"},
+                          {.cwd = dir.path()})
+                  .status,
+              0);
+    const bytes icon = read_file(dir.file("out.ico"));
+    for (const int side : {16, 24, 32, 48, 256}) {
+        SCOPED_TRACE(side);
+        const windows_icon shown = load_in_windows(icon, side);
+        ASSERT_TRUE(shown.error.empty()) << shown.error;
+        EXPECT_EQ(shown.picked_side, side);
+        EXPECT_EQ(shown.width, side);
+        EXPECT_EQ(shown.height, side);
+        rgba_image small;
+        ASSERT_EQ(
+            shrink_image(master, static_cast<std::uint32_t>(side), static_cast<std::uint32_t>(side), small),
+            image_status::ok);
+        EXPECT_TRUE(shown.rgba == small.pixels);
+    }
+}
+
+#endif
 
 }  // namespace

@@ -22,7 +22,7 @@ namespace {
 // A scratch stream for writers: written, then rewound and read back whole.
 class written_bytes {
    public:
-    written_bytes() : stream_(std::tmpfile()) {}
+    written_bytes() : stream_(icon_test::temporary_stream()) {}
     ~written_bytes() { std::fclose(stream_); }
     std::FILE* get() const { return stream_; }
     bytes contents() const {
@@ -321,6 +321,6 @@ TEST(StreamIo, HostProbeMatchesMemoryOrder) {
     EXPECT_EQ(host_is_little_endian(), first == 1);
 }
 
-TEST(StreamIo, CloseOfCleanStreamIsOk) { EXPECT_EQ(stream_close(std::tmpfile()), IO_OK); }
+TEST(StreamIo, CloseOfCleanStreamIsOk) { EXPECT_EQ(stream_close(icon_test::temporary_stream()), IO_OK); }
 
 }  // namespace
