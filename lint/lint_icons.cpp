@@ -94,32 +94,6 @@ std::string json_lines(const std::string& path, const file_report& report) {
     return out;
 }
 
-// Bytes in the UTF-8 sequence that starts at `s[i]`, 0 when it is not one.
-std::size_t utf8_length(std::string_view s, std::size_t i) {
-    const auto lead = static_cast<unsigned char>(s[i]);
-    std::size_t length = 0;
-    unsigned minimum = 0;
-    unsigned code = 0;
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, minimum = 0x80, code = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, minimum = 0x800, code = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, minimum = 0x10000, code = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (i + length > s.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(s[i + k]);
-        if ((next & 0xC0u) != 0x80u) return 0;
-        code = (code << 6) | (next & 0x3Fu);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
-
 bool parse_sizes(std::string_view list, std::vector<std::int32_t>& sizes) {
     for (std::size_t start = 0;;) {
         const std::size_t comma = list.find(',', start);
@@ -144,33 +118,6 @@ int usage_error(const std::string& message) {
 }
 
 }  // namespace
-
-std::string json_string(const std::string& text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = utf8_length(text, i);
-        if (length == 0) {
-            out += "\\ufffd";
-            ++i;
-            continue;
-        }
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            static constexpr char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 0xFu];
-        } else {
-            out.append(text, i, length);
-        }
-        i += length;
-    }
-    out += '"';
-    return out;
-}
 
 std::string format_report(const std::string& path, const file_report& report, output_format format) {
     return format == output_format::json ? json_lines(path, report) : text_lines(path, report);
