@@ -2,10 +2,7 @@
 
 #include <string_view>
 
-namespace {
-
-// Bytes in the UTF-8 sequence that starts at `s[i]`, 0 when it is not one.
-std::size_t utf8_length(std::string_view s, std::size_t i) {
+std::size_t utf8_sequence_length(std::string_view s, std::size_t i) {
     const auto lead = static_cast<unsigned char>(s[i]);
     std::size_t length = 0;
     unsigned minimum = 0;
@@ -30,13 +27,11 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
     return length;
 }
 
-}  // namespace
-
 std::string json_string(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = utf8_length(text, i);
+        const std::size_t length = utf8_sequence_length(text, i);
         if (length == 0) {
             out += "\\ufffd";
             ++i;

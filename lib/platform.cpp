@@ -19,6 +19,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 #endif
 
 #include <cerrno>
@@ -211,6 +213,14 @@ int errno_of(DWORD error) {
 
 }  // namespace
 
+const char* file_name_in(const char* path) {
+    const char* name = path;
+    for (const char* c = path; *c != '\0'; ++c) {
+        if (*c == '/' || *c == '\\' || *c == ':') name = c + 1;
+    }
+    return name;
+}
+
 path_kind kind_of_path(const char* path) {
     const std::wstring name = wide(path);
     const DWORD attributes = GetFileAttributesW(name.c_str());
@@ -308,6 +318,11 @@ bool identify_file(const char* path, file_identity& identity) {
     identity.volume = static_cast<std::uint64_t>(st.st_dev);
     identity.index = static_cast<std::uint64_t>(st.st_ino);
     return true;
+}
+
+const char* file_name_in(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path;
 }
 
 path_kind kind_of_path(const char* path) {
