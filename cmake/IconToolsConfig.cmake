@@ -5,7 +5,8 @@
 #   icon_tools_pack(OUTPUT app.ico INPUTS icons/16.png icons/32.png)
 #
 # gives the programs as imported executables, IconTools::icon-bundler,
-# IconTools::icon-inspector, IconTools::icon-lint and IconTools::icon-pack,
+# IconTools::icon-inspector, IconTools::icon-lint, IconTools::icon-pack and
+# IconTools::icon-extract,
 # icon_tools_bundle(), which adds a build rule that bundles icon files with
 # icon-bundler, and icon_tools_pack(), which adds one that packs PNG files
 # with icon-pack.

@@ -64,8 +64,9 @@ if(NOT WIN32)
 endif()
 
 # The CMake package: find_package(IconTools) in another project gives the
-# programs as IconTools::icon-bundler, IconTools::icon-inspector and
-# IconTools::icon-lint, IconTools::icon-pack, icon_tools_bundle() and
+# programs as IconTools::icon-bundler, IconTools::icon-inspector,
+# IconTools::icon-lint, IconTools::icon-pack and IconTools::icon-extract,
+# icon_tools_bundle() and
 # icon_tools_pack(). The programs run on the machine that builds, so the
 # version file does not ask for the consumer's pointer size.
 install(EXPORT IconToolsTargets NAMESPACE IconTools:: DESTINATION ${ICON_CMAKE_DIR})
@@ -77,7 +78,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/IconToolsConfig.cmake ${CMAKE_CURRENT_LI
 
 # Packages: `cpack` in a build folder makes a .deb and a .tar.gz.
 set(CPACK_PACKAGE_NAME icon-tools)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "inspect and merge Windows icon (.ico) files")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "inspect, merge, make and take apart Windows icon (.ico) files")
 set(CPACK_PACKAGE_DESCRIPTION "Console programs for ICO icon files.
 icon-inspector lists what the directory and the image headers of icon
 files say, and reports bitmap images whose stored size differs from what
@@ -88,7 +89,11 @@ icon-lint checks icon and cursor files for what keeps Windows and the
 browsers from showing every image as intended.
 
 icon-pack makes an icon file from PNG files (and icon or cursor files),
-each image's bytes unchanged and every directory entry made from its image.")
+each image's bytes unchanged and every directory entry made from its image.
+
+icon-extract writes every image of icon and cursor files as a PNG file,
+and every icon and cursor group of Windows programs and libraries as the
+icon or cursor file that went into it.")
 set(CPACK_PACKAGE_CONTACT "${ICON_CONTACT}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB TGZ)

@@ -79,7 +79,7 @@ bool set_directory(extract_request& request, const char* path, parsed& result) {
         result.status = usage_error("more than one directory (-d) given");
         return false;
     }
-    if (*path == '\0') {
+    if (path == nullptr || *path == '\0') {
         result.status = usage_error("the directory (-d) can't be an empty name");
         return false;
     }
@@ -159,8 +159,10 @@ parsed parse(int argc, char** argv, extract_request& request) {
             case long_option::format:
                 if (!set_format(request, value, result)) return result;
                 break;
-            default:
+            case long_option::directory:
                 if (!set_directory(request, value, result)) return result;
+                break;
+            default: break;
         }
     }
     if (request.inputs.empty()) result.status = usage_error("no input files given");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <set>
 #include <tuple>
@@ -155,6 +156,10 @@ struct resource_data {
     std::uint32_t rva;
     std::uint32_t size;
 };
+
+// Longer names are refused; the tools that write resources make them far
+// shorter.
+constexpr std::uint16_t max_name_length = 256;
 
 bool is_subdirectory(std::uint32_t field) { return (field & RESOURCE_SUBDIRECTORY) != 0; }
 std::uint32_t offset_in_tree(std::uint32_t field) { return field & ~RESOURCE_SUBDIRECTORY; }
@@ -361,8 +366,16 @@ class pe_walk {
         std::int64_t at = 0;
         std::uint16_t length = 0;
         if (!locate(rva, 2, "resource name", report_.findings, -1, at) ||
-            read_le16(stream_, &length) != IO_OK ||
-            !locate(rva, 2 + 2u * length, "resource name", report_.findings, -1, at) || !seek(at + 2))
+            read_le16(stream_, &length) != IO_OK)
+            return false;
+        // Entries may share a name; a short one keeps that work small.
+        if (length > max_name_length) {
+            file_error(at, "pe-name-long",
+                       finding_text("the resource name at RVA 0x%08llX is %u characters long, more than 256",
+                                    static_cast<unsigned long long>(rva), unsigned{length}));
+            return false;
+        }
+        if (!locate(rva, 2 + 2u * length, "resource name", report_.findings, -1, at) || !seek(at + 2))
             return false;
         std::vector<std::uint16_t> units(length);
         for (std::uint16_t& unit : units) {
@@ -441,6 +454,17 @@ class pe_walk {
         }
     }
 
+    // Takes the `size` bytes at `offset` for one group or image; false when
+    // any of them is taken already.
+    bool claim(std::int64_t offset, std::uint32_t size) {
+        const std::int64_t end = offset + size;
+        const auto next = claimed_.lower_bound(offset);
+        if (next != claimed_.end() && next->first < end) return false;
+        if (next != claimed_.begin() && std::prev(next)->second > offset) return false;
+        claimed_.emplace(offset, end);
+        return true;
+    }
+
     // The image resource that a group entry names: the one in the group's
     // language, else the first in the tree; images_.size() when none.
     std::size_t find_image(std::uint16_t type, std::uint16_t id, std::uint16_t language) const {
@@ -456,14 +480,6 @@ class pe_walk {
         group.language = data.language;
         group.cursor = cursor;
         std::vector<finding>& out = group.findings;
-        // A group's bytes, like an image's, serve one group: shared, they
-        // would multiply the work and the output without bound.
-        if (!groups_read_.insert(data.rva).second) {
-            error(out, -1, -1, "pe-shared",
-                  finding_text("the group's data at RVA 0x%08lX is also another group's",
-                               static_cast<unsigned long>(data.rva)));
-            return;
-        }
         std::int64_t at = 0;
         if (!locate(data.rva, data.size, "group", out, -1, at)) return;
         ICONDIR header{};
@@ -473,10 +489,16 @@ class pe_walk {
                                static_cast<unsigned long>(data.size)));
             return;
         }
+        if (!claim(at, data.size)) {
+            error(out, -1, at, "pe-shared",
+                  finding_text("the group's bytes at RVA 0x%08lX are also another group's or image's",
+                               static_cast<unsigned long>(data.rva)));
+            return;
+        }
         const std::int64_t needed = ICONDIR_SIZE + std::int64_t{GRPICONDIRENTRY_SIZE} * header.idCount;
         if (needed > data.size) {
             error(out, -1, at, "pe-group-truncated",
-                  finding_text("the group's %u entries need %lld bytes; its resource holds %lu",
+                  finding_text("the group's %u entries need %lld bytes, but its resource holds %lu",
                                unsigned{header.idCount}, static_cast<long long>(needed),
                                static_cast<unsigned long>(data.size)));
             return;
@@ -521,15 +543,15 @@ class pe_walk {
                                unsigned{entry.nID}));
             return false;
         }
-        if (!images_used_.insert(found).second) {
-            error(
-                out, index, entry_at + 12, "pe-shared",
-                finding_text("%s %u is also an image of another entry or group", what, unsigned{entry.nID}));
-            return false;
-        }
         const resource_data* const data = &images_[found];
         std::int64_t at = 0;
         if (!locate(data->rva, data->size, what, out, index, at)) return false;
+        if (data->size > 0 && !claim(at, data->size)) {
+            error(
+                out, index, at, "pe-shared",
+                finding_text("%s %u's bytes are also another image's or group's", what, unsigned{entry.nID}));
+            return false;
+        }
         const std::uint32_t hotspot = group.cursor ? CURSOR_HOTSPOT_SIZE : 0;
         if (data->size < hotspot) {
             error(out, index, at, "pe-cursor-short",
@@ -575,8 +597,9 @@ class pe_walk {
     std::vector<resource_data> images_;
     std::map<std::tuple<std::uint16_t, std::uint16_t, std::uint16_t>, std::size_t> image_by_language_;
     std::map<std::pair<std::uint16_t, std::uint16_t>, std::size_t> first_image_;
-    std::set<std::uint32_t> groups_read_;
-    std::set<std::size_t> images_used_;
+    // The file's bytes that groups and images have taken, start to end: no
+    // two may share any, so all that is written adds up to the file at most.
+    std::map<std::int64_t, std::int64_t> claimed_;
 };
 
 }  // namespace

@@ -207,6 +207,8 @@ struct pe_report {
 // groups with their images. Every problem is a finding; an error in the
 // headers or the tree ends the walk or leaves out the branch it is in.
 // The work is bounded by the file: every directory of the tree is read at
-// most once (one reached again is an error), and every range is checked
-// against its section and the file before it is read.
+// most once (one reached again is an error), names are at most 256
+// characters, every range is checked against its section and the file
+// before it is read, and no two groups or images may share a byte of the
+// file, so the images of all groups add up to the file's size at most.
 void read_pe_resources(std::FILE* stream, std::int64_t file_size, pe_report& report);

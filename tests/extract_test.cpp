@@ -368,6 +368,16 @@ std::vector<bad_input> bad_inputs() {
     // A group of two entries that both name icon 1.
     std::vector<pe_resource> shared = group_resources(icon_file({pe.png, pe.png}), u"", 1, 1);
     shared.back().data = patched(shared.back().data, 6 + 14 + 12, 1, 2);
+    // The data entry of resource `index` made to give the bytes of resource `of`.
+    const auto over = [](const pe_built& b, std::size_t index, std::size_t of) {
+        return patched(b.file, b.data_entries[index],
+                       static_cast<std::uint32_t>(b.tree_rva + b.data_at[of] - b.tree_at));
+    };
+    const bytes two_over_one = over(pe_file(group_resources(icon_file({pe.png, pe.png}), u"", 1, 1)), 1, 0);
+    const bytes groups_over_one = over(
+        pe_file(joined({group_resources(pe.icon, u"", 1, 1), group_resources(pe.icon, u"", 2, 2)})), 3, 1);
+    // A group named by 257 characters.
+    const bytes long_name = pe_file(group_resources(pe.icon, std::u16string(257, u'A'), 0, 1)).file;
     // A cursor whose resource is too short for its hotspot.
     std::vector<pe_resource> short_cursor = group_resources(icon_file({pe.png}, 2), u"", 1, 1);
     short_cursor[0].data = {7, 0};
@@ -421,7 +431,7 @@ std::vector<bad_input> bad_inputs() {
                 "its "
                 "section [pe-past-section]"})},
         {"a group of more entries than it holds", pe.with(pe.group() + 4, 50, 2),
-         about({"icon group 1: error: the group's 50 entries need 706 bytes; its resource holds 20 "
+         about({"icon group 1: error: the group's 50 entries need 706 bytes, but its resource holds 20 "
                 "[pe-group-truncated]"})},
         {"an empty group", pe.with(pe.group() + 4, 0, 2),
          about({"icon group 1: warning: the group holds no images [pe-group-empty]"})},
@@ -429,8 +439,22 @@ std::vector<bad_input> bad_inputs() {
          about({"icon group 1: image 0: error: the entry names icon 9, which the file does not hold "
                 "[pe-group-missing]"})},
         {"an icon named twice", pe_file(shared).file,
-         about({"icon group 1: image 1: error: icon 1 is also an image of another entry or group "
+         about({"icon group 1: image 1: error: icon 1's bytes are also another image's or group's "
                 "[pe-shared]"})},
+        {"two icons over the same bytes", two_over_one,
+         about({"icon group 1: image 1: error: icon 2's bytes are also another image's or group's "
+                "[pe-shared]"})},
+        {"two groups over the same bytes",
+         groups_over_one,
+         about(
+             {"icon group 2: error: the group's bytes at RVA 0x00001150 are also another group's or image's "
+              "[pe-shared]"}),
+         "bad.dll",
+         "out/bad-1.ico: icon group 1 of bad.dll, 1 image, kept\n",
+         {{"bad-1.ico", pe.icon}}},
+        {"a name too long", long_name,
+         about({"error: the resource name at RVA 0x000010A0 is 257 characters long, more than 256 "
+                "[pe-name-long]"})},
         {"a cursor shorter than its hotspot", pe_file(short_cursor).file,
          about({"cursor group 1: image 0: error: cursor 1 holds 2 bytes, too few for its 4-byte hotspot "
                 "[pe-cursor-short]"})},

@@ -74,7 +74,7 @@ TEST(PeResources, NamesFromUtf16) {
     for (const row& r : rows) EXPECT_EQ(utf8_of_utf16(r.units), r.utf8);
 }
 
-pe_report walk(bytes file) {
+pe_report walk(const bytes& file) {
     const memory_stream stream(file);
     pe_report report;
     read_pe_resources(stream.get(), static_cast<std::int64_t>(file.size()), report);

@@ -92,6 +92,12 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/packs/app.ico
 if(differ)
   message(FATAL_ERROR "packs/app.ico is not what icon-pack makes of its inputs")
 endif()
+# The extracted image: png.ico's bytes from its image's offset, 22.
+file(READ ${src}/png.ico stored OFFSET 22 HEX)
+file(READ ${build}/extracted/png-0-32x32-32.png extracted HEX)
+if(NOT stored STREQUAL extracted)
+  message(FATAL_ERROR "extracted/png-0-32x32-32.png is not the PNG image of png.ico")
+endif()
 # An input that is not an icon: the build fails, and the bundle made before
 # stays as it was.
 file(COPY_FILE ${src}/truecolor.ico ${WORK_DIR}/truecolor.ico)
