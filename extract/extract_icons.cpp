@@ -15,13 +15,13 @@
 #include "names.hpp"
 #include "pe_resources.hpp"
 #include "platform.hpp"
+#include "png_records.hpp"
 #include "stream_io.hpp"
 
 namespace {
 
 // Every offset must fit the stream layer's signed 32-bit positions.
 constexpr std::int64_t max_input_size = INT32_MAX;
-constexpr std::uint8_t png_signature[4] = {0x89, 'P', 'N', 'G'};
 
 // One line on standard error: "PATH: [WHERE: ]severity: message [id]".
 void diagnose(const std::string& path, const std::string& where, severity level, const char* id,
@@ -84,8 +84,6 @@ struct image_source {
     std::uint16_t hotspot_x = 0;
     std::uint16_t hotspot_y = 0;
 };
-
-enum class copy_result { copied, read_failed, write_failed };
 
 class extractor {
    public:
@@ -154,7 +152,7 @@ class extractor {
             extract_icon_file(input);
         } else if (count >= 2 && head[0] == 'M' && head[1] == 'Z') {
             extract_pe_file(input);
-        } else if (count == 4 && std::memcmp(head, png_signature, 4) == 0) {
+        } else if (count == 4 && std::memcmp(head, PNG_SIGNATURE, 4) == 0) {
             error(path, "", "extract-input", "a PNG file already; nothing to extract");
         } else {
             error(path, "", "extract-input", "not an icon, cursor or PE file");

@@ -409,29 +409,35 @@ class pe_walk {
     void walk_names(std::uint16_t type, std::uint32_t offset) {
         std::vector<IMAGE_RESOURCE_DIRECTORY_ENTRY> names;
         if (!read_directory(offset, names)) return;
-        for (const IMAGE_RESOURCE_DIRECTORY_ENTRY& entry : names) {
+        // Entries are told by their place: a name may hold any character.
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            const IMAGE_RESOURCE_DIRECTORY_ENTRY& entry = names[k];
             resource_name name;
             if (!read_name(entry.Name, name)) continue;
             if (!is_subdirectory(entry.OffsetToData)) {
-                file_error(-1, "pe-resource-tree",
-                           finding_text("%s %s is data, not a directory of languages", type_name(type),
-                                        resource_name_text(name).c_str()));
+                file_error(
+                    -1, "pe-resource-tree",
+                    finding_text("entry %lu of the resources of type %u (%ss) is data, not a directory "
+                                 "of languages",
+                                 static_cast<unsigned long>(k), unsigned{type}, type_name(type)));
                 continue;
             }
             std::vector<IMAGE_RESOURCE_DIRECTORY_ENTRY> languages;
             if (!read_directory(offset_in_tree(entry.OffsetToData), languages)) continue;
             for (const IMAGE_RESOURCE_DIRECTORY_ENTRY& language : languages) {
-                add_resource(type, name, language);
+                add_resource(type, name, k, language);
             }
         }
     }
 
-    void add_resource(std::uint16_t type, const resource_name& name,
+    void add_resource(std::uint16_t type, const resource_name& name, std::size_t place,
                       const IMAGE_RESOURCE_DIRECTORY_ENTRY& entry) {
         if (is_subdirectory(entry.OffsetToData)) {
-            file_error(-1, "pe-resource-tree",
-                       finding_text("%s %s has a fourth level where its data should be", type_name(type),
-                                    resource_name_text(name).c_str()));
+            file_error(
+                -1, "pe-resource-tree",
+                finding_text("entry %lu of the resources of type %u (%ss) has a fourth level where its "
+                             "data should be",
+                             static_cast<unsigned long>(place), unsigned{type}, type_name(type)));
             return;
         }
         std::int64_t at = 0;

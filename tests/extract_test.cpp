@@ -419,6 +419,13 @@ std::vector<bad_input> bad_inputs() {
         {"groups that are data", pe.with(types + 8 + 4, 48),
          about({"error: the resources of type 14 (icon groups) are data, not a directory of names "
                 "[pe-resource-tree]"})},
+        {"a group that is data", pe.with(pe.built.directories[3] + 16 + 4, 48),
+         about({"error: entry 0 of the resources of type 14 (icon groups) is data, not a directory of "
+                "languages "
+                "[pe-resource-tree]"})},
+        {"a fourth level", pe.with(pe.built.directories[4] + 16 + 4, 0x80000000u | 48),
+         about({"error: entry 0 of the resources of type 14 (icon groups) has a fourth level where its data "
+                "should be [pe-resource-tree]"})},
         {"a group past 4 GiB", pe.with(pe.group_entry(), 0xFFFFFFF0u),
          about(
              {"icon group 1: error: the group of 20 bytes at RVA 0xFFFFFFF0 runs past 4 GiB [pe-overflow]"})},
