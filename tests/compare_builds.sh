@@ -149,7 +149,7 @@ for i in "${!builds[@]}"; do
   fi
   if diff -r -q "$work/$(basename "$native")" "$work/$(basename "$build")" >/dev/null; then
     echo "$(basename "$build"): identical to $(basename "$native") over $n files ($bundled bundled):" \
-      "$(ls "$work/$(basename "$build")" | wc -l) files of output, exit status and bundle"
+      "$(find "$work/$(basename "$build")" -type f | wc -l) files of output, exit status, bundles and files extracted"
   else
     echo "$(basename "$build") differs from $(basename "$native"):" >&2
     diff -r -q "$work/$(basename "$native")" "$work/$(basename "$build")" >&2 || true
