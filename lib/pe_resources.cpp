@@ -95,16 +95,19 @@ rva_problem map_rva(const std::vector<IMAGE_SECTION_HEADER>& sections, std::uint
                     std::int64_t file_size, std::int64_t& offset) {
     const std::uint64_t end = std::uint64_t{rva} + size;
     if (end > 0xFFFFFFFFu) return rva_problem::wraps;
-    for (const IMAGE_SECTION_HEADER& section : sections) {
-        const std::uint32_t extent = section_extent(section);
-        if (rva < section.VirtualAddress || rva - section.VirtualAddress >= extent) continue;
-        if (end > std::uint64_t{section.VirtualAddress} + extent) return rva_problem::past_section;
-        const std::int64_t at = std::int64_t{section.PointerToRawData} + (rva - section.VirtualAddress);
-        if (at + std::int64_t{size} > file_size) return rva_problem::past_file;
-        offset = at;
-        return rva_problem::none;
-    }
-    return rva_problem::no_section;
+    // The last section that starts at or below the address.
+    const auto after = std::upper_bound(
+        sections.begin(), sections.end(), rva,
+        [](std::uint32_t address, const IMAGE_SECTION_HEADER& s) { return address < s.VirtualAddress; });
+    if (after == sections.begin()) return rva_problem::no_section;
+    const IMAGE_SECTION_HEADER& section = *std::prev(after);
+    const std::uint32_t extent = section_extent(section);
+    if (rva - section.VirtualAddress >= extent) return rva_problem::no_section;
+    if (end > std::uint64_t{section.VirtualAddress} + extent) return rva_problem::past_section;
+    const std::int64_t at = std::int64_t{section.PointerToRawData} + (rva - section.VirtualAddress);
+    if (at + std::int64_t{size} > file_size) return rva_problem::past_file;
+    offset = at;
+    return rva_problem::none;
 }
 
 std::string utf8_of_utf16(const std::vector<std::uint16_t>& units) {
@@ -312,12 +315,18 @@ class pe_walk {
         for (IMAGE_SECTION_HEADER& section : sections_) {
             if (read_image_section_header(stream_, section) != IO_OK) return read_failed(sections_at);
         }
+        // In address order, for map_rva; a loader wants them so already.
+        std::stable_sort(sections_.begin(), sections_.end(),
+                         [](const IMAGE_SECTION_HEADER& a, const IMAGE_SECTION_HEADER& b) {
+                             return a.VirtualAddress < b.VirtualAddress;
+                         });
         if (entries > 2 && resources.Size != 0) root_ = resources.VirtualAddress;
         return true;
     }
 
     bool read_failed(std::int64_t at) {
-        file_error(at, "pe-read", finding_text("can't read the byte %lld", static_cast<long long>(at)));
+        file_error(at, "pe-read",
+                   finding_text("can't read the file at byte %lld", static_cast<long long>(at)));
         return false;
     }
 

@@ -155,12 +155,14 @@ std::uint32_t section_extent(const IMAGE_SECTION_HEADER& section);
 enum class rva_problem {
     none,
     wraps,         // rva + size passes 4 GiB
-    no_section,    // no section maps the rva
+    no_section,    // no section maps the rva (sections may leave gaps)
     past_section,  // the bytes run past the end of the section that maps their first
     past_file,     // the section places them past the end of the file
 };
 
-// Maps `size` bytes at `rva` through the first section that maps `rva`;
+// Maps `size` bytes at `rva` through the section that starts last at or
+// below `rva`, of `sections` in ascending order of VirtualAddress (a
+// binary search: the work does not grow with a table of many sections);
 // sets `offset` to where they lie in a file of `file_size` bytes when the
 // answer is none.
 rva_problem map_rva(const std::vector<IMAGE_SECTION_HEADER>& sections, std::uint32_t rva, std::uint32_t size,

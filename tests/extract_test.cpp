@@ -584,18 +584,23 @@ TEST(Extract, ExistingFiles) {
     for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(dir.path())) ++files;
     EXPECT_EQ(files, 5u);
 #ifndef _WIN32
-    // Written under a file-size limit below the image's size. The emulator
-    // and the test wrapper would take the limit as their own.
+    // Written under a file-size limit above app.ico's image, below big.ico's
+    // and its stream's buffer, so that a write fails before the last flush.
+    // The emulator and the test wrapper would take the limit as their own.
     if (programs_run_emulated() || std::getenv("ICON_TEST_WRAPPER") != nullptr) return;
+    dir.put("big.ico", icon_file({png_stream(16, 16, 8, 6, 20000)}));
     std::filesystem::create_directory(dir.file("small"));
-    r = run_program(extract, {"-d", "small", "app.ico"}, {.cwd = dir.path(), .in_child = [] {
-                                                              const rlimit limit{100, 100};
-                                                              setrlimit(RLIMIT_FSIZE, &limit);
-                                                              std::signal(SIGXFSZ, SIG_IGN);
-                                                          }});
+    r = run_program(extract, {"-d", "small", "app.ico", "big.ico"}, {.cwd = dir.path(), .in_child = [] {
+                                                                         const rlimit limit{1000, 1000};
+                                                                         setrlimit(RLIMIT_FSIZE, &limit);
+                                                                         std::signal(SIGXFSZ, SIG_IGN);
+                                                                     }});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "small/app-0-16x16-32.png: error: can't write: File too large [extract-write]\n");
-    EXPECT_TRUE(std::filesystem::is_empty(dir.file("small")));
+    EXPECT_EQ(r.out, "small/app-0-16x16-32.png: image 0 of app.ico, 16 x 16, 32 bits/pixel, PNG kept\n");
+    EXPECT_EQ(r.err, "small/big-0-16x16-32.png: error: can't write: File too large [extract-write]\n");
+    files = 0;
+    for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(dir.file("small"))) ++files;
+    EXPECT_EQ(files, 1u);
 #endif
 }
 

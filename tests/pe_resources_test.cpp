@@ -1,7 +1,7 @@
 // The PE walk's pure parts (RVAs through sections, names from UTF-16) and
-// what it answers about well-formed files built by hand: the groups in
-// order, each image where its resource lies. Hostile files are rows of
-// extract_test's bad-input table.
+// the image it picks for a group of one language. What the walk gives of
+// whole files is extract_test's: the files written, byte for byte, and
+// hostile files in its bad-input table.
 #include "pe_resources.hpp"
 
 #include <gtest/gtest.h>
@@ -81,61 +81,25 @@ pe_report walk(const bytes& file) {
     return report;
 }
 
-// The groups of a file, each as "name:language:cursor:images", and the
-// bytes and hotspots of their images.
-TEST(PeResources, GroupsInOrder) {
-    const bytes png = png_stream(16, 16);
-    const bytes bitmap = sized_bitmap(32, 64, 4);
-    const bytes icons = icon_file({png, bitmap});
-    const bytes cursor = patched(icon_file({sized_bitmap(16, 32, 1)}, 2), entry_at(0) + 4, 0x00050003u);
-    for (const bool plus : {false, true}) {
-        SCOPED_TRACE(plus ? "PE32+" : "PE32");
-        const pe_built built =
-            pe_file(joined({group_resources(icons, u"", 7, 1), group_resources(cursor, u"", 2, 1),
-                            group_resources(icon_file({png}), u"MAIN", 0, 3)}),
-                    plus);
-        const pe_report report = walk(built.file);
-        EXPECT_TRUE(report.findings.empty());
-        ASSERT_EQ(report.groups.size(), 3u);
-        const resource_group& named = report.groups[0];
-        const resource_group& seventh = report.groups[1];
-        const resource_group& pointer = report.groups[2];
-        EXPECT_EQ(resource_name_text(named.name), "MAIN");
-        EXPECT_EQ(resource_name_text(seventh.name), "7");
-        EXPECT_EQ(resource_name_text(pointer.name), "2");
-        EXPECT_FALSE(seventh.cursor);
-        EXPECT_TRUE(pointer.cursor);
-        ASSERT_EQ(seventh.images.size(), 2u);
-        ASSERT_EQ(pointer.images.size(), 1u);
-        EXPECT_TRUE(seventh.findings.empty() && pointer.findings.empty() && named.findings.empty());
-        const group_image& second = seventh.images[1];
-        EXPECT_EQ(second.size, static_cast<std::int32_t>(bitmap.size()));
-        EXPECT_EQ(bytes(built.file.begin() + second.offset, built.file.begin() + second.offset + second.size),
-                  bitmap);
-        EXPECT_EQ(second.entry.nID, 2);
-        EXPECT_EQ(second.entry.wBitCount, 32);  // the icon file's entry, as it was
-        const group_image& arrow = pointer.images[0];
-        EXPECT_EQ(arrow.hotspot_x, 3);
-        EXPECT_EQ(arrow.hotspot_y, 5);
-        EXPECT_EQ(arrow.size, reference_size(16, 32, 1));
-        EXPECT_EQ(u32_at(built.file, static_cast<std::size_t>(arrow.offset)), 40u);
-    }
-}
-
 // An image in the group's language is taken before one of another.
 TEST(PeResources, ImagesInTheGroupsLanguage) {
     const bytes english = png_stream(16, 16);
-    const bytes german = png_stream(32, 32);
-    std::vector<pe_resource> resources = group_resources(icon_file({german}), u"", 1, 1);
-    resources[0].language = 1031;
-    resources[1].language = 1031;
-    resources.push_back({rt_icon, u"", 1, english, 1033});
-    const pe_built built = pe_file(resources);
-    const pe_report report = walk(built.file);
+    const bytes german = png_stream(32, 32, 8, 6, 100);
+    // The German icon comes first in the tree (language 1031 before 1033);
+    // the group is English.
+    std::vector<pe_resource> resources = group_resources(icon_file({english}), u"", 1, 1);
+    resources.push_back({rt_icon, u"", 1, german, 1031});
+    const pe_report report = walk(pe_file(resources).file);
     ASSERT_EQ(report.groups.size(), 1u);
     ASSERT_EQ(report.groups[0].images.size(), 1u);
-    EXPECT_EQ(report.groups[0].language, 1031);
-    EXPECT_EQ(report.groups[0].images[0].size, static_cast<std::int32_t>(german.size()));
+    EXPECT_EQ(report.groups[0].language, 1033);
+    EXPECT_EQ(report.groups[0].images[0].size, static_cast<std::int32_t>(english.size()));
+    // A group in a language no icon has takes the first.
+    for (pe_resource& r : resources) r.language = r.type == rt_group_icon ? 1036 : r.language;
+    const pe_report french = walk(pe_file(resources).file);
+    ASSERT_EQ(french.groups.size(), 1u);
+    ASSERT_EQ(french.groups[0].images.size(), 1u);
+    EXPECT_EQ(french.groups[0].images[0].size, static_cast<std::int32_t>(german.size()));
 }
 
 }  // namespace
