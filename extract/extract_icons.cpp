@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "bitmap_png.hpp"
 #include "file_checks.hpp"
@@ -172,6 +175,9 @@ class extractor {
             if (next->level == severity::error) report(input.path, "", *next);
         }
         const bool cursors = checked.id_type == 2;
+        // The bytes of the images written, start to end and image: entries
+        // that share them would multiply what is written past the file.
+        std::map<std::int64_t, std::pair<std::int64_t, std::size_t>> taken;
         for (std::size_t i = 0; i < checked.images.size(); ++i) {
             const auto index = static_cast<std::int32_t>(i);
             const std::string where = "image " + std::to_string(i);
@@ -183,6 +189,19 @@ class extractor {
             }
             const image_record& image = checked.images[i];
             if (!clean || !image.entry_read) continue;
+            const std::int64_t start = static_cast<std::uint32_t>(image.entry.dwImageOffset);
+            const std::int64_t end = start + std::max<std::int64_t>(image.facts.size, 1);
+            const auto after = taken.lower_bound(start);
+            const auto before = after == taken.begin() ? taken.end() : std::prev(after);
+            const auto shared = after != taken.end() && after->first < end              ? after
+                                : before != taken.end() && before->second.first > start ? before
+                                                                                        : taken.end();
+            if (shared != taken.end()) {
+                error(input.path, where, "extract-overlap",
+                      "not written: its bytes overlap image " + std::to_string(shared->second.second) + "'s");
+                continue;
+            }
+            taken.emplace(start, std::pair{end, i});
             image_source source;
             source.where = where;
             source.of = where + " of " + printed_name(input.path);

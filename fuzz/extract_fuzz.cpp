@@ -3,9 +3,10 @@
 // end, give only images inside the file that share no byte, and so add up
 // to the file at most. The run must end with status 1 exactly when it
 // reports an error, one diagnostic a line, one listing line a file written
-// and no other file left; every PNG file written must be bytes of the input,
-// and every icon or cursor file a directory of images laid out one after
-// the other, each bytes of the input.
+// and no other file left; every PNG file listed as kept must be bytes of
+// the input (one converted a PNG stream), every icon or cursor file a
+// directory of images laid out one after the other, each bytes of the
+// input, and all the bytes kept must add up to the input at most.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -62,7 +63,8 @@ void check_walk(bytes& data) {
 
 // An icon or cursor file written from a group: its header, its entries, and
 // behind them its images one after the other, each bytes of the input.
-void check_icon_file(const bytes& file, const bytes& input) {
+// Answers the bytes of its images.
+std::size_t check_icon_file(const bytes& file, const bytes& input) {
     check(file.size() >= 6 && fuzz::le16(file.data()) == 0, "a group's file without its header");
     const std::uint16_t type = fuzz::le16(file.data() + 2);
     const std::size_t count = fuzz::le16(file.data() + 4);
@@ -78,6 +80,18 @@ void check_icon_file(const bytes& file, const bytes& input) {
         offset += size;
     }
     check(offset == file.size(), "bytes after the last image");
+    return offset - (6 + 16 * count);
+}
+
+// Whether the listing line of `name` says its bytes were kept.
+bool listed_as_kept(const std::vector<std::string>& listing, const std::string& name, bool json) {
+    const auto line = std::find_if(listing.begin(), listing.end(), [&](const std::string& l) {
+        return l.find("/" + name + (json ? "\"" : ": ")) != std::string::npos;
+    });
+    check(line != listing.end(), "a file written but not listed");
+    const std::string& text = *line;
+    const std::string kept = json ? "\"kept\":true}" : "kept";
+    return text.size() >= kept.size() && text.compare(text.size() - kept.size(), kept.size(), kept) == 0;
 }
 
 }  // namespace
@@ -124,23 +138,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     }
     check(error == (status == 1), "the status does not tell whether an error was reported");
     const std::vector<std::string> listing = lines(out);
+    const bool json = request.format == listing_format::json;
     std::size_t files = 0;
+    std::size_t kept = 0;
     for (const auto& item : std::filesystem::directory_iterator(folder)) {
         ++files;
         const std::string name = item.path().filename().string();
         check(name.find(".tmp") == std::string::npos, "a temporary file left");
-        check(std::any_of(listing.begin(), listing.end(),
-                          [&](const std::string& line) { return line.find(name) != std::string::npos; }),
-              "a file written but not listed");
         const bytes written = fuzz::read_file(item.path().string());
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) {
-            check(!written.empty() && in_input(written.data(), written.size(), data),
-                  "a PNG file not taken from the input");
+            if (listed_as_kept(listing, name, json)) {
+                check(!written.empty() && in_input(written.data(), written.size(), data),
+                      "a PNG file kept but not bytes of the input");
+                kept += written.size();
+            } else {
+                check(written.size() >= 8 && written[0] == 0x89 && written[1] == 'P',
+                      "a converted file not PNG");
+            }
         } else {
-            check_icon_file(written, data);
+            check(listed_as_kept(listing, name, json), "a group's file not listed as kept");
+            kept += check_icon_file(written, data);
         }
     }
     check(files == listing.size(), "not one listing line a file written");
+    check(kept <= data.size(), "more bytes kept than the input holds");
     for (const std::string& line : listing) {
         check(request.format == listing_format::text || line.rfind("{\"output\":\"", 0) == 0,
               "a JSON line without its output");
