@@ -36,13 +36,30 @@ cat and icon-bundler on the same files.
 The bundler's and icon-pack's peak resident memory (/usr/bin/time -f %M) is
 compared with the largest image plus 4 MiB.
 
+With --pack, icon-pack's time is also given against `cat` followed by
+`sync` of the file it wrote: icon-pack writes its output out to the disk
+before the rename (fsync), which `cat` alone never pays. And icon-pack
+makes 16, 20, 24, 32, 40, 48, 64 and 256 from a 1024 px master PNG, timed
+side by side with the peers doing the same job, process start included:
+ImageMagick (convert -define icon:auto-resize), Pillow (Image.save with
+sizes), and with --npm-peers, the npm packers sharp (through sharp-ico),
+png-to-ico (its fixed 256, 48, 32, 16) and to-ico (bench/peers.mjs); its
+peak memory must stay within the master's RGBA plus 8 MiB.
+
 With --lint, icon-lint is timed over small/ against icon-inspector over the
 same files in the same run (target: 1.5 times), its findings over both
 corpora are counted by check, and its peak resident memory on a file with a
 200 MB PNG image is compared with a plain run on one small file plus 4 MiB.
 
+With --lint or --pack, each program runs once on three hostile files: 65,535
+entries 16 bytes apart, each a PNG signature whose chunk runs over the
+images after it to the end of a 3 MB file; 65,535 entries on one 1 MB PNG
+image; and 65,535 entries on one small image, each wrong in every field
+(about 590,000 findings). Each must finish within a second (the last is not
+timed) and 10 MiB of peak resident memory.
+
 Usage: run_bench.py --bundler PATH --inspector PATH [--lint PATH] [--pack PATH] [--reps N]
-                    [--peer-reps N] [--no-floor] [--no-peers] [--keep]
+                    [--peer-reps N] [--no-floor] [--no-peers] [--npm-peers DIR] [--keep]
 Exit status 1 when an output differs from the recorded one, else 0.
 """
 
@@ -74,6 +91,7 @@ RECORDED = {
     "bundler small": "95a72685b303ec9b55e1915d852cef8f97d1e6d5406004ebc537a97f0737afa5",
     "inspector small": "7191c01ff0eaf868d4838ff0ecfdfd9ad7483143f89e0f24093b298649efdc20",
     "pack pngs": "8502f6ec99acd7b8b7564098880e0ca95277f5dd193a341ac1d91f910d34797c",
+    "make master": "9cf1a5f1cac17729f9fecd34e5b59f479220e8085f4389bffbf59fad7b06f964",
 }
 
 TARGETS = {
@@ -508,6 +526,152 @@ def lint_rows(lint, inspector, root, large, small, reps):
     return met
 
 
+HOSTILE_ENTRIES = 65535
+HOSTILE_SIZE = 3 << 20
+HOSTILE_SECONDS = 1.0
+HOSTILE_KIB = 10 * 1024
+
+
+def hostile_entry(width, colours, planes, bits, size, offset, reserved=0):
+    return struct.pack("<BBBBHHII", width, width, colours, reserved, planes, bits, size, offset)
+
+
+def write_overlapping_icon(path):
+    """3 MB: 65,535 entries whose images lie 16 bytes apart behind the
+    directory, each a PNG signature and the header of a chunk whose data runs
+    to the CRC in the file's last 4 bytes, over all the images after it."""
+    first = 6 + 16 * HOSTILE_ENTRIES
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, HOSTILE_ENTRIES))
+        for i in range(HOSTILE_ENTRIES):
+            at = first + 16 * i
+            f.write(hostile_entry(16, 0, 1, 32, HOSTILE_SIZE - at, at))
+        for i in range(HOSTILE_ENTRIES):
+            at = first + 16 * i
+            f.write(b"\x89PNG\r\n\x1a\n" + struct.pack(">I", HOSTILE_SIZE - (at + 16) - 4) + b"IDAT")
+        f.write(bytes(HOSTILE_SIZE - (first + 16 * HOSTILE_ENTRIES)))
+
+
+def write_shared_icon(path):
+    """65,535 entries that all name one 16 x 16 PNG image of 1 MB, whose
+    IDAT holds pool bytes under a correct CRC."""
+    ihdr = png_chunk(b"IHDR", struct.pack(">IIBBBBB", 16, 16, 8, 6, 0, 0, 0))
+    png = b"\x89PNG\r\n\x1a\n" + ihdr + png_chunk(b"IDAT", pool_bytes(1000 * 1000, 13)) + png_chunk(b"IEND", b"")
+    at = 6 + 16 * HOSTILE_ENTRIES
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, HOSTILE_ENTRIES))
+        f.write(hostile_entry(16, 0, 1, 32, len(png), at) * HOSTILE_ENTRIES)
+        f.write(png)
+
+
+def write_findings_icon(path):
+    """About 1 MB: 65,535 entries on one small PNG image, each entry wrong in
+    every field it has, so that each gives about ten findings."""
+    ihdr = png_chunk(b"IHDR", struct.pack(">IIBBBBB", 16, 16, 8, 6, 0, 0, 0))
+    png = b"\x89PNG\r\n\x1a\n" + ihdr + png_chunk(b"IDAT", pool_bytes(64, 17)) + png_chunk(b"IEND", b"")
+    at = 6 + 16 * HOSTILE_ENTRIES
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, HOSTILE_ENTRIES))
+        f.write(hostile_entry(32, 3, 5, 7, 1 << 20, at, reserved=1) * HOSTILE_ENTRIES)
+        f.write(png)
+
+
+def time_and_rss(cmd, root):
+    """Wall seconds and peak resident KiB of one run, as /usr/bin/time
+    reports them, and the lines it wrote to standard output and error."""
+    report = os.path.join(root, "rss.txt")
+    done = subprocess.run(["/usr/bin/time", "-f", "%e %M", "-o", report] + cmd, cwd=root,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
+    with open(report) as f:
+        seconds, kib = f.read().split()[-2:]
+    return float(seconds), int(kib), done.stdout.count(b"\n") + done.stderr.count(b"\n")
+
+
+def hostile_rows(lint, pack, root):
+    """icon-lint and icon-pack on the hostile files: each must finish within
+    HOSTILE_SECONDS (the findings file, whose time is that of writing its
+    600,000 lines, is not held to it) and HOSTILE_KIB; answers whether they
+    did."""
+    met = True
+    print("\nhostile files, one run each (targets: under %.0f s and %d KiB; the findings file: memory only):"
+          % (HOSTILE_SECONDS, HOSTILE_KIB))
+    for name, write in (("overlapping", write_overlapping_icon), ("shared", write_shared_icon),
+                        ("findings", write_findings_icon)):
+        path = os.path.join(root, name + ".ico")
+        write(path)
+        try:
+            for program, cmd in (("icon-lint", [lint, path] if lint else None),
+                                 ("icon-pack", [pack, "-o", "hostile-out.ico", path] if pack else None)):
+                if cmd is None:
+                    continue
+                remove(os.path.join(root, "hostile-out.ico"))
+                seconds, kib, lines = time_and_rss(cmd, root)
+                ok = (seconds < HOSTILE_SECONDS or name == "findings") and kib <= HOSTILE_KIB
+                met = met and ok
+                print("  %-12s %-10s %6.2f s  %7d KiB  %7d lines  %s"
+                      % (name, program, seconds, kib, lines, "met" if ok else "NOT MET"))
+        finally:
+            remove(path)
+    return met
+
+
+MAKE_SIZES = [16, 20, 24, 32, 40, 48, 64, 256]
+MASTER_SIDE = 1024
+
+
+def write_master(path):
+    """The 1024 px master: the examples' drawing (examples/make_examples.py),
+    a diamond with smooth edges and a line one pixel wide."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples"))
+    import make_examples  # noqa: E402  (the examples' own generator)
+    with open(path, "wb") as f:
+        f.write(make_examples.master_image(MASTER_SIDE))
+
+
+def make_rows(pack, root, reps, npm_peers):
+    """icon-pack making every size from a master against the peers doing the
+    same job, and its peak memory; answers whether the targets are met."""
+    master = "master.png"
+    write_master(os.path.join(root, master))
+    sizes = ",".join(str(s) for s in MAKE_SIZES)
+    runs = {"icon-pack": Run([[pack, "-o", "made.ico", "--sizes=" + sizes, master]], ["made.ico"])}
+    outputs = {"icon-pack": "made.ico"}
+    convert = find_imagemagick()
+    if convert:
+        runs["ImageMagick"] = Run([[convert, master, "-define", "icon:auto-resize=" + ",".join(
+            str(s) for s in reversed(MAKE_SIZES)), "im.ico"]], ["im.ico"])
+        outputs["ImageMagick"] = "im.ico"
+    python = "/usr/bin/python3"
+    if subprocess.run([python, "-c", "import PIL"], stderr=subprocess.DEVNULL).returncode == 0:
+        script = ("import sys\nfrom PIL import Image\nImage.open(sys.argv[1]).save(sys.argv[2], "
+                  "sizes=[(s, s) for s in (%s,)])" % sizes)
+        runs["Pillow"] = Run([[python, "-c", script, master, "pil.ico"]], ["pil.ico"])
+        outputs["Pillow"] = "pil.ico"
+    node = shutil.which("node")
+    if npm_peers and node:
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "peers.mjs")
+        for tool in ("sharp", "png-to-ico", "to-ico"):
+            out = tool + ".ico"
+            runs[tool] = Run([[node, script, npm_peers, tool, master, out, sizes]], [out])
+            outputs[tool] = out
+    t = alternate(runs, root, reps)
+    print("\nmaking %s from a %d px master PNG, median of %d alternating runs (process start included):"
+          % (sizes, MASTER_SIDE, reps))
+    fastest_peer = min((wall for name, (wall, _) in t.items() if name != "icon-pack"), default=None)
+    for name, (wall, cpu) in t.items():
+        size = os.path.getsize(os.path.join(root, outputs[name])) if os.path.exists(
+            os.path.join(root, outputs[name])) else 0
+        print("  %-12s %8.1f ms  CPU %8.1f ms  %7d bytes  %5.2f x icon-pack"
+              % (name, wall * 1e3, cpu * 1e3, size, wall / t["icon-pack"][0]))
+    ok = fastest_peer is None or t["icon-pack"][0] < fastest_peer
+    rss = max(peak_rss_kib(runs["icon-pack"].cmds[0], root) for _ in range(3))
+    limit = (MASTER_SIDE * MASTER_SIDE * 4 + 8 * (1 << 20)) / 1024
+    print("  faster than every peer: %s" % ("met" if ok else "NOT MET"))
+    print("  icon-pack peak RSS %d KiB (the master's RGBA + 8 MiB = %.0f KiB) %s"
+          % (rss, limit, "met" if rss <= limit else "NOT MET"))
+    return ok and rss <= limit
+
+
 def machine():
     model = "unknown CPU"
     try:
@@ -531,6 +695,8 @@ def main():
     parser.add_argument("--peer-reps", type=int, default=3, help="repetitions of the peers (default 3)")
     parser.add_argument("--no-floor", action="store_true", help="do not replay the system calls")
     parser.add_argument("--no-peers", action="store_true", help="do not time the peers")
+    parser.add_argument("--npm-peers", help="node_modules folder holding sharp, sharp-ico, png-to-ico and "
+                        "to-ico (see bench/README.md), for the making peers")
     parser.add_argument("--keep", action="store_true", help="keep the corpus folder")
     args = parser.parse_args()
     bundler = os.path.abspath(args.bundler)
@@ -569,11 +735,17 @@ def main():
         if args.pack:
             cases["pack pngs"] = (Run([[os.path.abspath(args.pack), "-o", "out.ico"] + pngs], ["out.ico"]),
                                   Run([["cat"] + pngs]), "cat")
+            write_master(os.path.join(root, "master.png"))
 
         # Every byte the programs write must be what it was.
         same = True
-        for name, (run, _, _) in cases.items():
-            got = checksum(run.cmds[0], root, "out.ico" if name.startswith(("bundler", "pack")) else None)
+        checked = {name: (run.cmds[0], "out.ico" if name.startswith(("bundler", "pack")) else None)
+                   for name, (run, _, _) in cases.items()}
+        if args.pack:
+            checked["make master"] = ([os.path.abspath(args.pack), "-o", "out.ico",
+                                       "--sizes=" + ",".join(map(str, MAKE_SIZES)), "master.png"], "out.ico")
+        for name, (cmd, output) in checked.items():
+            got = checksum(cmd, root, output)
             want = RECORDED[name]
             ok = got == want
             same = same and ok
@@ -601,6 +773,8 @@ def main():
             runs = {"program": run, "base": base}
             if name in floors:
                 runs["floor"] = floors[name]
+            if name == "pack pngs":
+                runs["synced"] = Run(base.cmds + [["sync", STDOUT_FILE]])
             t = alternate(runs, root, args.reps)
             ratio = t["program"][0] / t["base"][0]
             ok = ratio <= TARGETS[name]
@@ -611,6 +785,11 @@ def main():
                   % (name, t["program"][0] * 1e3, base_name, t["base"][0] * 1e3, ratio, TARGETS[name],
                      "met" if ok else "NOT MET", floor_text, t["program"][1] * 1e3, t["base"][1] * 1e3,
                      t["program"][1] / t["base"][1]))
+            if "synced" in t:
+                print("  %-16s %7.1f ms  %-10s %7.1f ms  ratio %.2f (cat, then sync of its file: the output "
+                      "written out to the disk, as icon-pack does)"
+                      % ("", t["program"][0] * 1e3, "cat + sync", t["synced"][0] * 1e3,
+                         t["program"][0] / t["synced"][0]))
 
         limit = (largest + 4 * mib) / 1024
         for program, names in (("bundler", ("bundler large", "bundler small")), ("icon-pack", ("pack pngs",))):
@@ -624,6 +803,14 @@ def main():
 
         if args.lint:
             met = lint_rows(os.path.abspath(args.lint), inspector, root, large, small, args.reps) and met
+
+        if args.pack:
+            met = make_rows(os.path.abspath(args.pack), root, args.peer_reps, args.npm_peers and
+                            os.path.abspath(args.npm_peers)) and met
+
+        if args.lint or args.pack:
+            met = hostile_rows(args.lint and os.path.abspath(args.lint), args.pack and os.path.abspath(args.pack),
+                               root) and met
 
         if not args.no_peers:
             print("\npeers merging the same files, median of %d alternating runs, ratio to cat"

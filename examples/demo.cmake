@@ -1,6 +1,7 @@
 # Bundles the example icons into one file, inspects the result and lints the
 # examples and the bundle, packs the example PNG files into an icon and
-# inspects that too, takes icons and the example library apart, printing
+# inspects that too, makes every Windows size from one master PNG and lints
+# that icon, takes icons and the example library apart, printing
 # each command as run from a scratch folder that holds copies of the
 # examples, then its standard output, its standard error and its exit status.
 #
@@ -26,7 +27,7 @@ endforeach()
 set(inputs palette.ico truecolor.ico png.ico pointer.cur damaged.ico)
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
-foreach(name IN LISTS inputs ITEMS icon-16.png icon-32.png icon-48.png resources.dll)
+foreach(name IN LISTS inputs ITEMS icon-16.png icon-32.png icon-48.png logo-512.png resources.dll)
   file(COPY "${EXAMPLES}/${name}" DESTINATION "${WORK_DIR}")
 endforeach()
 file(MAKE_DIRECTORY "${WORK_DIR}/icons")
@@ -61,6 +62,11 @@ run_step("${PACK}" icon-pack -o app.ico icon-32.png icon-16.png icon-48.png pale
 run_step("${INSPECTOR}" icon-inspector app.ico)
 # A damaged input refuses the whole run and leaves app.ico as it was.
 run_step("${PACK}" icon-pack -o app.ico app.ico damaged.ico)
+# Every size from one master, the smallest also as a bitmap for readers
+# that take no PNG; the master itself is too large to be an icon image.
+run_step("${PACK}" icon-pack -o logo.ico --sizes=windows --bitmap=16 logo-512.png)
+run_step("${LINT}" icon-lint logo.ico)
+run_step("${PACK}" icon-pack -o logo.ico logo-512.png)
 # Every image as a PNG file, but the ones with errors; then the icons and
 # the cursor of a Windows library as the files that went into it.
 run_step("${EXTRACT}" icon-extract png.ico damaged.ico)

@@ -15,6 +15,8 @@ bytes. Run it from anywhere; the files land beside this script.
   resources.dll  a 32-bit resource-only Windows library: palette.ico as icon
                  group 1, png.ico as icon group APP and pointer.cur as cursor
                  group 2, laid out as resource compilers lay them out
+  logo-512.png   the motif drawn once at 512 x 512 with smooth edges, the
+                 master that icon-pack --sizes makes every size from
 """
 
 import os
@@ -154,6 +156,33 @@ def png_image(size):
                 raw += bytes((r, g, b, 255))
             else:
                 raw += bytes(4)
+    return (b"\x89PNG\r\n\x1a\n"
+            + png_chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+            + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+            + png_chunk(b"IEND", b""))
+
+
+def master_image(size):
+    """The diamond at `size` pixels, each edge pixel as opaque as the part of
+    it the diamond covers (to a pixel's width), on transparent black; a
+    dark line one pixel wide across it, which its small sizes must keep.
+    Rows use the Sub filter, which turns the gradient into runs."""
+    c = size / 2
+    raw = bytearray()
+    for y in range(size):
+        row = bytearray()
+        for x in range(size):
+            distance = abs(x + 0.5 - c) + abs(y + 0.5 - c)
+            cover = min(1.0, max(0.0, c - 2 - distance + 0.5))
+            if cover == 0:
+                row += bytes(4)
+                continue
+            r, g, b = (x * 255 // (size - 1), y * 255 // (size - 1), 160)
+            if x == size // 2:
+                r, g, b = 16, 16, 48
+            row += bytes((r, g, b, round(cover * 255)))
+        raw.append(1)  # filter type Sub
+        raw += bytes((row[i] - (row[i - 4] if i >= 4 else 0)) & 0xFF for i in range(len(row)))
     return (b"\x89PNG\r\n\x1a\n"
             + png_chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
             + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
@@ -308,6 +337,7 @@ def main():
 
     for size in (16, 32, 48):
         write("icon-%d.png" % size, png_image(size))
+    write("logo-512.png", master_image(512))
 
     def example(name):
         with open(os.path.join(HERE, name), "rb") as f:

@@ -418,18 +418,21 @@ class extractor {
     template <typename Write>
     bool place(const std::string& path, Write&& write) {
         if (!replaceable(path)) return false;
-        std::string temporary;
-        std::FILE* out = create_beside(path.c_str(), temporary);
-        if (out == nullptr) {
-            error(path, "", "extract-create", with_reason("can't create a file beside it: ", errno));
+        replacement out;
+        switch (create_beside(path.c_str(), out)) {
+            case create_status::created: break;
+            case create_status::owner_not_kept:
+                error(path, "", "extract-owner", "can't keep the owner of the existing file");
+                return false;
+            default:
+                error(path, "", "extract-create", with_reason("can't create a file beside it: ", errno));
+                return false;
+        }
+        if (!write(out.stream)) {
+            give_up(out);
             return false;
         }
-        if (!write(out)) {
-            stream_close(out);
-            std::remove(temporary.c_str());
-            return false;
-        }
-        if (!replace_with(out, temporary, path.c_str())) {
+        if (!replace_with(out)) {
             error(path, "", "extract-write", with_reason("can't write: ", errno));
             return false;
         }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "json_text.hpp"
+#include "escape.hpp"
 #include "platform.hpp"
 
 namespace {

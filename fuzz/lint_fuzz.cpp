@@ -1,9 +1,10 @@
 // icon-lint's checks over one arbitrary file: they must end, stay within the
-// file's directory, give the same findings twice, and lay every finding out
-// as one text line and one JSON object.
+// file's directory, give the same findings twice, in the order they are made
+// in, and lay every finding out as one text line and one JSON object.
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "file_checks.hpp"
 #include "fuzz_support.hpp"
@@ -37,11 +38,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     fuzz::check(size >= 6 || (report.findings.size() == 1 &&
                               std::string(report.findings[0].id) == "directory-truncated"),
                 "a file shorter than its header gives directory-truncated alone");
-    std::int32_t last_image = -1;
+    // The order they are made in: the file's, then each image's together,
+    // then duplicates, then required sizes.
+    int phase = 0;
+    std::int32_t current = -1;
+    std::vector<bool> done(static_cast<std::size_t>(count), false);
     for (const finding& f : report.findings) {
         fuzz::check(f.image >= -1 && f.image < count, "a finding's image is outside the directory");
-        fuzz::check(f.image >= last_image, "findings are not in image order");
-        last_image = f.image;
+        const std::string id = f.id;
+        const int now = id == "required-size" ? 3 : id == "duplicate-image" ? 2 : f.image >= 0 ? 1 : 0;
+        fuzz::check(now >= phase, "findings are not in the order they are made in");
+        if (now == 1 && f.image != current) {
+            fuzz::check(!done[static_cast<std::size_t>(f.image)], "an image's findings are not together");
+            if (current >= 0) done[static_cast<std::size_t>(current)] = true;
+            current = f.image;
+        }
+        phase = now;
         fuzz::check(f.offset >= -1, "a finding's offset is below -1");
         fuzz::check(f.id != nullptr && *f.id != '\0', "a finding has no check id");
         fuzz::check(!f.message.empty() && f.message.find('\n') == std::string::npos,

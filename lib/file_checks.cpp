@@ -34,66 +34,35 @@ void check_header(const ICONDIR& dir, std::vector<finding>& out) {
         add_finding(out, -1, 4, severity::error, "header-count", "idCount is 0: the file holds no image");
 }
 
-// Where each image lies against the file and the directory.
-void check_placement(const file_report& report, std::int64_t file_size, std::int64_t directory_end,
-                     std::vector<finding>& out) {
-    for (std::size_t i = 0; i < report.images.size(); ++i) {
-        const image_record& image = report.images[i];
-        if (!image.entry_read) continue;
-        const auto index = static_cast<std::int32_t>(i);
-        const std::int64_t at = image_offset(image.entry);
-        const std::int64_t length = image_length(image.entry);
-        if (at < directory_end) {
-            add_finding(
-                out, index, icon_dir_entry_offset(index) + 12, severity::error, "image-in-directory",
-                finding_text("the image starts at byte %lld, inside the header and directory (%lld bytes)",
-                             static_cast<long long>(at), static_cast<long long>(directory_end)));
-        }
-        if (at >= file_size) {
-            add_finding(out, index, icon_dir_entry_offset(index) + 12, severity::error, "image-past-end",
-                        finding_text("the image starts at byte %lld, past the end of the %lld-byte file",
-                                     static_cast<long long>(at), static_cast<long long>(file_size)));
-        } else if (at + length > file_size) {
-            const std::int64_t beyond = at + length - file_size;
-            add_finding(
-                out, index, icon_dir_entry_offset(index) + 8, severity::error, "image-past-end",
-                finding_text("the image's %lld bytes from byte %lld run %lld bytes past the end of the file",
-                             static_cast<long long>(length), static_cast<long long>(at),
-                             static_cast<long long>(beyond)));
-        }
+// Where image `index` lies against the file and the directory.
+void check_placement(const image_record& image, std::int32_t index, std::int64_t file_size,
+                     std::int64_t directory_end, std::vector<finding>& out) {
+    const std::int64_t at = image_offset(image.entry);
+    const std::int64_t length = image_length(image.entry);
+    if (at < directory_end) {
+        add_finding(
+            out, index, icon_dir_entry_offset(index) + 12, severity::error, "image-in-directory",
+            finding_text("the image starts at byte %lld, inside the header and directory (%lld bytes)",
+                         static_cast<long long>(at), static_cast<long long>(directory_end)));
     }
-}
-
-// Images whose byte ranges overlap, found in one sweep over the images sorted
-// by offset: each image is reported once, against the earlier-starting image
-// that reaches furthest, so a file of n overlapping images gives n - 1 findings.
-void check_overlaps(const file_report& report, const std::vector<std::int32_t>& by_offset,
-                    std::vector<finding>& out) {
-    std::int64_t reach = 0;
-    std::int32_t owner = -1;
-    for (const std::int32_t index : by_offset) {
-        const ICONDIRENTRY& entry = report.images[static_cast<std::size_t>(index)].entry;
-        const std::int64_t start = image_offset(entry);
-        const std::int64_t end = start + image_length(entry);
-        if (end == start) continue;
-        if (owner >= 0 && start < reach) {
-            const std::int64_t last = end - 1;
-            const std::int64_t reached = reach - 1;
-            add_finding(out, index, start, severity::warning, "image-overlap",
-                        finding_text("the image's bytes %lld to %lld overlap image %ld's, which run to %lld",
-                                     static_cast<long long>(start), static_cast<long long>(last),
-                                     static_cast<long>(owner), static_cast<long long>(reached)));
-        }
-        if (end > reach) {
-            reach = end;
-            owner = index;
-        }
+    if (at >= file_size) {
+        add_finding(out, index, icon_dir_entry_offset(index) + 12, severity::error, "image-past-end",
+                    finding_text("the image starts at byte %lld, past the end of the %lld-byte file",
+                                 static_cast<long long>(at), static_cast<long long>(file_size)));
+    } else if (at + length > file_size) {
+        const std::int64_t beyond = at + length - file_size;
+        add_finding(
+            out, index, icon_dir_entry_offset(index) + 8, severity::error, "image-past-end",
+            finding_text("the image's %lld bytes from byte %lld run %lld bytes past the end of the file",
+                         static_cast<long long>(length), static_cast<long long>(at),
+                         static_cast<long long>(beyond)));
     }
 }
 
 // Images of the same width, height and depth: readers choose among them
 // differently, so which one is shown depends on the reader.
-void check_duplicates(const file_report& report, std::vector<finding>& out) {
+void check_duplicates(const file_report& report, const finding_sink& sink) {
+    std::vector<finding> out;  // one at a time: a file may have 65,534 of them
     using key = std::tuple<std::int32_t, std::int32_t, std::int32_t, std::int32_t>;  // w, h, depth, index
     std::vector<key> keys;
     keys.reserve(report.images.size());
@@ -121,6 +90,8 @@ void check_duplicates(const file_report& report, std::vector<finding>& out) {
                             static_cast<long>(std::get<0>(keys[k])), static_cast<long>(std::get<1>(keys[k])),
                             static_cast<long>(std::get<2>(keys[k])), static_cast<long>(shown_first),
                             static_cast<long>(shown_first), static_cast<long>(shown_last)));
+            sink(out.back(), &report.images[static_cast<std::size_t>(index)]);
+            out.clear();
         }
         first = last + 1;
     }
@@ -147,29 +118,62 @@ bool has_error(const std::vector<finding>& findings) {
                        [](const finding& f) { return f.level == severity::error; });
 }
 
+std::int64_t image_end(std::int64_t offset, const image_facts& facts, std::int64_t available) {
+    const std::int64_t sized = facts.size > 0 ? std::min(facts.size, available) : 0;
+    return offset + std::max(facts.examined, sized);
+}
+
+examination_plan::step examination_plan::next(std::int64_t offset) const {
+    if (offset == last_offset_) return step::share;
+    return offset < reach_ ? step::inside : step::examine;
+}
+
+void examination_plan::examined(std::int32_t index, std::int64_t offset, std::int64_t end) {
+    last_offset_ = offset;
+    last_index_ = index;
+    if (end > reach_) {
+        reach_ = end;
+        owner_ = index;
+    }
+}
+
 bool lint_stream(std::FILE* stream, const lint_options& options, file_report& report) {
+    return lint_stream(stream, options, report,
+                       [&report](const finding& f, const image_record*) { report.findings.push_back(f); });
+}
+
+bool lint_stream(std::FILE* stream, const lint_options& options, file_report& report,
+                 const finding_sink& sink) {
     std::int64_t file_size = -1;
     if (stream_seek(stream, SEEK_FROM_END, 0) != IO_OK || stream_tell(stream, &file_size) != IO_OK ||
         file_size < 0 || stream_seek(stream, SEEK_FROM_START, 0) != IO_OK) {
         return false;
     }
-    std::vector<finding>& out = report.findings;
+    // The findings of the file or of one image, handed on together once its
+    // facts are known: at most a few dozen at a time.
+    std::vector<finding> batch;
+    const auto hand_on = [&batch, &sink](const image_record* image) {
+        for (const finding& f : batch) sink(f, image);
+        batch.clear();
+    };
     ICONDIR dir{};
     if (read_icon_dir(stream, dir) != IO_OK) {
-        add_finding(out, -1, 0, severity::error, "directory-truncated",
+        add_finding(batch, -1, 0, severity::error, "directory-truncated",
                     finding_text("the file is %lld bytes, too short for the 6-byte header",
                                  static_cast<long long>(file_size)));
+        hand_on(nullptr);
         return true;
     }
     report.id_type = dir.idType;
-    check_header(dir, out);
+    check_header(dir, batch);
     const std::int64_t directory_end = icon_dir_entry_offset(dir.idCount);
     if (file_size < directory_end) {
-        add_finding(out, -1, file_size, severity::error, "directory-truncated",
+        add_finding(batch, -1, file_size, severity::error, "directory-truncated",
                     finding_text("the directory of %u entries needs %lld bytes; the file has %lld",
                                  unsigned{dir.idCount}, static_cast<long long>(directory_end),
                                  static_cast<long long>(file_size)));
     }
+    hand_on(nullptr);
     report.images.resize(dir.idCount);
     for (image_record& image : report.images) {
         if (read_icon_dir_entry(stream, image.entry) != IO_OK) break;
@@ -187,29 +191,53 @@ bool lint_stream(std::FILE* stream, const lint_options& options, file_report& re
         return std::make_pair(image_offset(ea), a) < std::make_pair(image_offset(eb), b);
     });
 
-    check_placement(report, file_size, directory_end, out);
-    check_overlaps(report, by_offset, out);
-    // Front to back through the file; images that share an offset are examined once.
-    std::int64_t last_offset = -1;
-    std::size_t last_index = 0;
+    // Front to back through the file. Each image is reported against the
+    // earlier-starting one whose bytes (by its entry, or as examined) reach
+    // furthest, so n overlapping images give n - 1 findings; an image that
+    // starts inside bytes already examined is not read again.
+    examination_plan plan;
+    std::int64_t reach = 0;
+    std::int32_t owner = -1;
     for (const std::int32_t index : by_offset) {
         image_record& image = report.images[static_cast<std::size_t>(index)];
         const std::int64_t at = image_offset(image.entry);
-        if (at == last_offset) {
-            // The shared image's own findings were given once, for the first entry.
-            image.facts = report.images[last_index].facts;
-        } else {
-            // An image past the end has 0 bytes in the file, not an unknown number.
-            const std::int64_t available = std::max<std::int64_t>(0, file_size - at);
-            image.facts = examine_image(stream, index, at, available, image.entry.dwBytesInRes, out);
-            last_offset = at;
-            last_index = static_cast<std::size_t>(index);
+        const std::int64_t end = at + image_length(image.entry);
+        // An image past the end has 0 bytes in the file, not an unknown number.
+        const std::int64_t available = std::max<std::int64_t>(0, file_size - at);
+        check_placement(image, index, file_size, directory_end, batch);
+        const examination_plan::step step = plan.next(at);
+        if (step == examination_plan::step::inside) {
+            add_finding(batch, index, at, severity::warning, "image-overlap",
+                        finding_text("the image starts at byte %lld, inside image %ld's bytes, which run to "
+                                     "%lld and were examined already; it is not examined again",
+                                     static_cast<long long>(at), static_cast<long>(plan.owner()),
+                                     static_cast<long long>(plan.reach() - 1)));
+        } else if (end != at && owner >= 0 && at < reach) {
+            add_finding(batch, index, at, severity::warning, "image-overlap",
+                        finding_text("the image's bytes %lld to %lld overlap image %ld's, which run to %lld",
+                                     static_cast<long long>(at), static_cast<long long>(end - 1),
+                                     static_cast<long>(owner), static_cast<long long>(reach - 1)));
         }
-        check_entry(index, image.entry, dir.idType, image.facts, out);
+        if (step == examination_plan::step::share) {
+            // The shared image's own findings were given once, for the first entry.
+            image.facts = report.images[static_cast<std::size_t>(plan.last())].facts;
+        } else if (step == examination_plan::step::examine) {
+            image.facts = examine_image(stream, index, at, available, image.entry.dwBytesInRes, batch);
+            // The bytes read: an image in a bitmap's rows, which are not, is still examined.
+            plan.examined(index, at, at + image.facts.examined);
+        }
+        check_entry(index, image.entry, dir.idType, image.facts, batch);
+        const std::int64_t last =
+            std::max(end != at ? end : 0,
+                     step == examination_plan::step::examine ? image_end(at, image.facts, available) : 0);
+        if (last > reach) {
+            reach = last;
+            owner = index;
+        }
+        hand_on(&image);
     }
-    check_duplicates(report, out);
-    check_required(report, options, out);
-    std::stable_sort(out.begin(), out.end(),
-                     [](const finding& a, const finding& b) { return a.image < b.image; });
+    check_duplicates(report, sink);
+    check_required(report, options, batch);
+    hand_on(nullptr);
     return true;
 }

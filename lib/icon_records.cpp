@@ -77,6 +77,18 @@ io_result write_bitmap_info_header(std::FILE* stream, const BITMAPINFOHEADER& he
     return r;
 }
 
+BITMAPINFOHEADER bitmap_info_header_from(const std::uint8_t (&bytes)[BITMAPINFOHEADER_SIZE]) {
+    const auto u16 = [&bytes](std::size_t at) {
+        return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
+    };
+    const auto s32 = [&bytes](std::size_t at) {
+        return static_cast<std::int32_t>(std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 |
+                                         std::uint32_t{bytes[at + 2]} << 16 |
+                                         std::uint32_t{bytes[at + 3]} << 24);
+    };
+    return {s32(0), s32(4), s32(8), u16(12), u16(14), s32(16), s32(20), s32(24), s32(28), s32(32), s32(36)};
+}
+
 bool is_png_image(const BITMAPINFOHEADER& header) { return header.biSize == PNG_SIGNATURE_LE32; }
 
 namespace {

@@ -74,6 +74,9 @@ io_result read_icon_dir_entry(std::FILE* stream, ICONDIRENTRY& entry);
 io_result write_icon_dir_entry(std::FILE* stream, const ICONDIRENTRY& entry);
 io_result read_bitmap_info_header(std::FILE* stream, BITMAPINFOHEADER& header);
 io_result write_bitmap_info_header(std::FILE* stream, const BITMAPINFOHEADER& header);
+// The header from its 40 bytes as they lie in the file, for a reader that
+// holds them already.
+BITMAPINFOHEADER bitmap_info_header_from(const std::uint8_t (&bytes)[BITMAPINFOHEADER_SIZE]);
 
 // True when the 40 bytes read as a header are the start of a PNG stream.
 bool is_png_image(const BITMAPINFOHEADER& header);

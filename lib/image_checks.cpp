@@ -11,6 +11,8 @@ namespace {
 constexpr std::uint32_t PNG_MAX_CHUNK = 0x7FFFFFFFu;
 // What an entry's width and height bytes can say.
 constexpr std::int32_t ENTRY_MAX_PIXELS = 256;
+// Image bytes are read, and copied, through a block of this size.
+constexpr std::int32_t BLOCK_SIZE = 65536;
 
 bool is_letter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -26,29 +28,67 @@ std::uint16_t png_channels(std::uint8_t color_type) {
     }
 }
 
-// The 13 data bytes of an IHDR as they lie in the stream, for its CRC.
-std::uint32_t ihdr_crc(const PNG_CHUNK_HEADER& header, const PNG_IHDR& ihdr) {
-    const std::uint8_t bytes[4 + PNG_IHDR_DATA_SIZE] = {
-        header.type[0],
-        header.type[1],
-        header.type[2],
-        header.type[3],
-        static_cast<std::uint8_t>(ihdr.width >> 24),
-        static_cast<std::uint8_t>(ihdr.width >> 16),
-        static_cast<std::uint8_t>(ihdr.width >> 8),
-        static_cast<std::uint8_t>(ihdr.width),
-        static_cast<std::uint8_t>(ihdr.height >> 24),
-        static_cast<std::uint8_t>(ihdr.height >> 16),
-        static_cast<std::uint8_t>(ihdr.height >> 8),
-        static_cast<std::uint8_t>(ihdr.height),
-        ihdr.bit_depth,
-        ihdr.color_type,
-        ihdr.compression,
-        ihdr.filter,
-        ihdr.interlace,
-    };
-    return crc32_update(0, bytes, sizeof bytes);
-}
+// An image's bytes, read in order from its start, each once. With a copy
+// stream, every byte read is also written there, in the same order, so that
+// the copy holds exactly the bytes the checks saw.
+class image_source {
+   public:
+    image_source(std::FILE* stream, std::int64_t start, std::FILE* copy)
+        : stream_(stream), start_(start), copy_(copy) {}
+
+    // Reads exactly `count` bytes (at most BLOCK_SIZE) into `into`.
+    bool read(std::uint8_t* into, std::int32_t count) {
+        std::int32_t got = count;
+        const bool whole = stream_read(stream_, &got, into) == IO_OK;
+        consumed_ += got;
+        return whole && put(into, count);
+    }
+
+    // Reads `count` bytes into the CRC register `crc`.
+    bool crc(std::uint32_t count, std::uint32_t& crc) {
+        std::uint8_t block[BLOCK_SIZE];
+        while (count > 0) {
+            const std::int32_t n =
+                count < std::uint32_t{BLOCK_SIZE} ? static_cast<std::int32_t>(count) : BLOCK_SIZE;
+            if (!read(block, n)) return false;
+            crc = crc32_update(crc, block, static_cast<std::size_t>(n));
+            count -= static_cast<std::uint32_t>(n);
+        }
+        return true;
+    }
+
+    // Goes over `count` bytes: sought over, or read through when copying.
+    bool skip(std::int64_t count) {
+        if (copy_ == nullptr) {
+            consumed_ += count;
+            return stream_seek64(stream_, start_ + consumed_) == IO_OK;
+        }
+        std::uint8_t block[BLOCK_SIZE];
+        while (count > 0) {
+            const std::int32_t n = count < BLOCK_SIZE ? static_cast<std::int32_t>(count) : BLOCK_SIZE;
+            if (!read(block, n)) return false;
+            count -= n;
+        }
+        return true;
+    }
+
+    std::int64_t consumed() const { return consumed_; }
+    bool copy_failed() const { return copy_failed_; }
+
+   private:
+    bool put(const std::uint8_t* bytes, std::int32_t count) {
+        if (copy_ == nullptr || copy_failed_) return !copy_failed_;
+        std::int32_t n = count;
+        copy_failed_ = stream_write(copy_, &n, bytes) != IO_OK;
+        return !copy_failed_;
+    }
+
+    std::FILE* stream_;
+    std::int64_t start_;
+    std::FILE* copy_;
+    std::int64_t consumed_ = 0;
+    bool copy_failed_ = false;
+};
 
 void png_truncated(std::vector<finding>& out, std::int32_t index, std::int64_t at) {
     add_finding(out, index, at, severity::error, "image-truncated",
@@ -56,23 +96,136 @@ void png_truncated(std::vector<finding>& out, std::int32_t index, std::int64_t a
                              static_cast<long long>(at)));
 }
 
+// The checks that report at most once an image, however often their fault
+// recurs, so that an image's findings stay few.
+enum once : unsigned {
+    ONCE_CRC = 1u << 0,
+    ONCE_SECOND_IHDR = 1u << 1,
+    ONCE_SPLIT = 1u << 2,
+    ONCE_CRITICAL = 1u << 3,
+};
+
+// What the order of a PNG stream's chunks has shown so far.
+struct chunk_order {
+    unsigned reported = 0;         // once-only checks already reported
+    std::int64_t idat_at = -1;     // the first IDAT chunk
+    bool idat = false;             // an IDAT chunk has come
+    std::int64_t after_idat = -1;  // where the first chunk after the IDAT chunks lies
+    std::uint8_t after_type[4] = {};
+    bool plte_before_idat = false;
+    std::int64_t plte_at = -1;          // the first PLTE chunk
+    std::int64_t plte_after_idat = -1;  // the first PLTE chunk after an IDAT chunk
+    bool trns = false;                  // a tRNS chunk has come
+};
+
+bool first_time(chunk_order& order, once check) {
+    if ((order.reported & check) != 0) return false;
+    order.reported |= check;
+    return true;
+}
+
+// The critical chunks PNG defines; another chunk whose first letter is upper
+// case is one a decoder must understand and cannot.
+bool known_critical(const PNG_CHUNK_HEADER& header) {
+    return png_chunk_is(header, "IHDR") || png_chunk_is(header, "PLTE") || png_chunk_is(header, "IDAT") ||
+           png_chunk_is(header, "IEND");
+}
+
+// The order rules of one chunk at byte `at`: the IDAT chunks consecutive, no
+// critical chunk PNG does not define, where PLTE lies.
+void check_chunk_order(const PNG_CHUNK_HEADER& header, std::int64_t at, chunk_order& order,
+                       std::int32_t index, std::vector<finding>& out) {
+    const bool idat = png_chunk_is(header, "IDAT");
+    if (idat && order.after_idat >= 0 && first_time(order, ONCE_SPLIT)) {
+        add_finding(out, index, at, severity::error, "png-idat-split",
+                    finding_text("the IDAT chunks are not consecutive: a %.4s chunk at byte %lld lies "
+                                 "between them",
+                                 reinterpret_cast<const char*>(order.after_type),
+                                 static_cast<long long>(order.after_idat)));
+    }
+    if (!idat && order.idat && order.after_idat < 0) {
+        order.after_idat = at;
+        std::memcpy(order.after_type, header.type, sizeof order.after_type);
+    }
+    if (idat && !order.idat) order.idat_at = at;
+    order.idat = order.idat || idat;
+    const bool critical = header.type[0] >= 'A' && header.type[0] <= 'Z';
+    if (critical && !known_critical(header) && first_time(order, ONCE_CRITICAL)) {
+        add_finding(out, index, at, severity::error, "png-unknown-critical",
+                    finding_text("the %.4s chunk at byte %lld is critical (its first letter is upper case), "
+                                 "but PNG does not define it",
+                                 reinterpret_cast<const char*>(header.type), static_cast<long long>(at)));
+    }
+    if (png_chunk_is(header, "tRNS")) order.trns = true;
+    if (png_chunk_is(header, "PLTE")) {
+        if (order.plte_at < 0) order.plte_at = at;
+        if (!order.idat) order.plte_before_idat = true;
+        if (order.idat && order.plte_after_idat < 0) order.plte_after_idat = at;
+    }
+}
+
+// IHDR's methods: PNG defines compression 0, filter 0 and interlace 0 or 1,
+// and decoders refuse any other.
+void check_ihdr_methods(const PNG_IHDR& ihdr, std::int64_t ihdr_data, std::int32_t index,
+                        std::vector<finding>& out) {
+    struct method {
+        const char* name;
+        std::uint8_t value;
+        std::uint8_t largest;
+        std::int64_t at;
+    };
+    const method methods[] = {{"compression", ihdr.compression, 0, ihdr_data + 10},
+                              {"filter", ihdr.filter, 0, ihdr_data + 11},
+                              {"interlace", ihdr.interlace, 1, ihdr_data + 12}};
+    for (const method& m : methods) {
+        if (m.value <= m.largest) continue;
+        add_finding(out, index, m.at, severity::error, "png-ihdr-method",
+                    finding_text("IHDR's %s method is %u; PNG defines only %s", m.name, unsigned{m.value},
+                                 m.largest == 0 ? "0" : "0 and 1"));
+    }
+}
+
+// Where PLTE lies against the colour type: a palette image needs it before
+// its pixels; a grey image must not have one, nor any image after its pixels.
+void check_palette(const PNG_IHDR& ihdr, const chunk_order& order, std::int32_t index,
+                   std::vector<finding>& out) {
+    if (ihdr.color_type == 3) {
+        if (order.idat && !order.plte_before_idat) {
+            add_finding(out, index, order.idat_at, severity::error, "png-palette",
+                        "the palette image (colour type 3) has no PLTE chunk before its IDAT chunks");
+        }
+    } else if (ihdr.color_type == 0 || ihdr.color_type == 4) {
+        if (order.plte_at >= 0) {
+            add_finding(out, index, order.plte_at, severity::warning, "png-palette",
+                        finding_text("a PLTE chunk at byte %lld in a grey image (colour type %u), which PNG "
+                                     "forbids",
+                                     static_cast<long long>(order.plte_at), unsigned{ihdr.color_type}));
+        }
+    } else if (order.plte_after_idat >= 0) {
+        add_finding(out, index, order.plte_after_idat, severity::warning, "png-palette",
+                    finding_text("the PLTE chunk at byte %lld follows the IDAT chunks; PNG puts it before",
+                                 static_cast<long long>(order.plte_after_idat)));
+    }
+}
+
 // Walks the chunks from just after the signature (at `offset` + 8) up to
 // `limit` bytes from the image's start.
-void walk_png(std::FILE* stream, std::int32_t index, std::int64_t offset, std::int64_t limit,
-              image_facts& facts, std::vector<finding>& out) {
+void walk_png(image_source& source, std::int32_t index, std::int64_t offset, std::int64_t limit,
+              bool check_crcs, image_facts& facts, std::vector<finding>& out) {
     std::int64_t pos = PNG_SIGNATURE_SIZE;
     bool first = true;
-    bool crc_reported = false;
+    bool complete = false;
+    chunk_order order;
     PNG_IHDR ihdr{};
     bool have_ihdr = false;
     for (;;) {
         const std::int64_t at = offset + pos;
-        PNG_CHUNK_HEADER header{};
-        if (limit - pos < PNG_CHUNK_HEADER_SIZE + PNG_CRC_SIZE ||
-            read_png_chunk_header(stream, header) != IO_OK) {
+        std::uint8_t head[PNG_CHUNK_HEADER_SIZE];
+        if (limit - pos < PNG_CHUNK_HEADER_SIZE + PNG_CRC_SIZE || !source.read(head, PNG_CHUNK_HEADER_SIZE)) {
             png_truncated(out, index, offset + limit);
             break;
         }
+        const PNG_CHUNK_HEADER header = png_chunk_header_from(head);
         const bool letters = is_letter(header.type[0]) && is_letter(header.type[1]) &&
                              is_letter(header.type[2]) && is_letter(header.type[3]);
         if (header.length > PNG_MAX_CHUNK || !letters) {
@@ -94,49 +247,58 @@ void walk_png(std::FILE* stream, std::int32_t index, std::int64_t offset, std::i
             add_finding(out, index, at, severity::error, "png-no-ihdr",
                         "the PNG stream does not start with an IHDR chunk");
         }
-        std::uint32_t crc = 0;
-        if (first && is_ihdr && header.length == PNG_IHDR_DATA_SIZE) {
-            if (read_png_ihdr(stream, ihdr) != IO_OK) {
-                png_truncated(out, index, offset + limit);
-                break;
-            }
-            have_ihdr = true;
-            crc = ihdr_crc(header, ihdr);
-        } else {
-            if (is_ihdr) {
-                add_finding(out, index, at, severity::error, "png-chunk",
-                            first ? finding_text("the IHDR chunk holds %lu bytes, not 13",
-                                                 static_cast<unsigned long>(header.length))
-                                  : std::string("a second IHDR chunk follows the first"));
-            }
-            crc = crc32_update(0, header.type, sizeof header.type);
-            if (crc_stream_bytes(stream, header.length, &crc) != IO_OK) {
-                png_truncated(out, index, offset + limit);
-                break;
-            }
+        if (is_ihdr && (first ? header.length != PNG_IHDR_DATA_SIZE : first_time(order, ONCE_SECOND_IHDR))) {
+            add_finding(out, index, at, severity::error, "png-chunk",
+                        first ? finding_text("the IHDR chunk holds %lu bytes, not 13",
+                                             static_cast<unsigned long>(header.length))
+                              : std::string("a second IHDR chunk follows the first"));
         }
-        std::uint32_t stored = 0;
-        if (read_be32(stream, &stored) != IO_OK) {
+        check_chunk_order(header, at, order, index, out);
+        std::uint32_t crc = crc32_update(0, header.type, sizeof header.type);
+        bool passed = true;
+        if (first && is_ihdr && header.length == PNG_IHDR_DATA_SIZE) {
+            std::uint8_t data[PNG_IHDR_DATA_SIZE];
+            passed = source.read(data, PNG_IHDR_DATA_SIZE);
+            ihdr = png_ihdr_from(data);
+            have_ihdr = passed;
+            crc = crc32_update(crc, data, sizeof data);
+        } else if (check_crcs) {
+            passed = source.crc(header.length, crc);
+        } else {
+            passed = source.skip(std::int64_t{header.length});
+        }
+        std::uint8_t stored[PNG_CRC_SIZE];
+        if (!passed || !source.read(stored, PNG_CRC_SIZE)) {
             png_truncated(out, index, offset + limit);
             break;
         }
-        if (stored != crc && !crc_reported) {
+        const std::uint32_t stored_crc = std::uint32_t{stored[0]} << 24 | std::uint32_t{stored[1]} << 16 |
+                                         std::uint32_t{stored[2]} << 8 | std::uint32_t{stored[3]};
+        // Only a chunk whose data was read has a CRC to compare: a first look
+        // passes over the data of all but IHDR, and leaves every CRC to the
+        // whole examination.
+        if (check_crcs && stored_crc != crc && first_time(order, ONCE_CRC)) {
             // One is enough: a stream with a broken CRC is refused whole.
             // Decoders refuse a critical chunk (upper-case first letter) with a
             // broken CRC and drop an ancillary one.
             const bool critical = header.type[0] >= 'A' && header.type[0] <= 'Z';
-            add_finding(out, index, at, critical ? severity::error : severity::warning, "png-crc",
-                        finding_text("the %.4s chunk at byte %lld has CRC %08lX, its bytes give %08lX",
-                                     reinterpret_cast<const char*>(header.type), static_cast<long long>(at),
-                                     static_cast<unsigned long>(stored), static_cast<unsigned long>(crc)));
-            crc_reported = true;
+            add_finding(
+                out, index, at, critical ? severity::error : severity::warning, "png-crc",
+                finding_text("the %.4s chunk at byte %lld has CRC %08lX, its bytes give %08lX",
+                             reinterpret_cast<const char*>(header.type), static_cast<long long>(at),
+                             static_cast<unsigned long>(stored_crc), static_cast<unsigned long>(crc)));
         }
         first = false;
         pos += PNG_CHUNK_HEADER_SIZE + std::int64_t{header.length} + PNG_CRC_SIZE;
         if (png_chunk_is(header, "IEND")) {
             facts.size = pos;
+            complete = true;
             break;
         }
+    }
+    if (complete && !order.idat) {
+        add_finding(out, index, offset + pos - PNG_CHUNK_HEADER_SIZE - PNG_CRC_SIZE, severity::error,
+                    "png-no-idat", "the PNG stream has no IDAT chunk: no image data");
     }
     if (!have_ihdr) return;
     facts.width = static_cast<std::int32_t>(ihdr.width);
@@ -150,15 +312,23 @@ void walk_png(std::FILE* stream, std::int32_t index, std::int64_t offset, std::i
             finding_text("the PNG image is %lu x %lu pixels; an icon image has 1 to 256 on each side",
                          static_cast<unsigned long>(ihdr.width), static_cast<unsigned long>(ihdr.height)));
     }
-    if (ihdr.bit_depth != 8 || ihdr.color_type != 6) {
-        // 8-bit RGB still decodes everywhere; anything else is refused by some.
-        const bool rgb8 = ihdr.bit_depth == 8 && ihdr.color_type == 2;
+    // Measured: Wine, Chromium, Firefox, Qt and ffmpeg decode every colour
+    // type; Wine 8 refuses 16-bit samples, and shows palette images without
+    // tRNS and RGB images (with or without a tRNS key) red and blue swapped.
+    if (ihdr.bit_depth == 16) {
+        add_finding(out, index, ihdr_at, severity::error, "png-not-rgba",
+                    finding_text("the PNG image has 16-bit samples (colour type %u), which Windows (Wine 8) "
+                                 "refuses to show",
+                                 unsigned{ihdr.color_type}));
+    } else if (ihdr.color_type == 2 || (ihdr.color_type == 3 && !order.trns)) {
         add_finding(
-            out, index, ihdr_at, rgb8 ? severity::warning : severity::error, "png-not-rgba",
-            finding_text(
-                "the PNG image has colour type %u at %u bits a sample, not 8-bit RGBA (colour type 6)",
-                unsigned{ihdr.color_type}, unsigned{ihdr.bit_depth}));
+            out, index, ihdr_at, severity::warning, "png-not-rgba",
+            finding_text("the PNG image is %s without alpha (colour type %u): Windows (Wine 8) shows "
+                         "its red and blue swapped",
+                         ihdr.color_type == 2 ? "RGB" : "a palette image", unsigned{ihdr.color_type}));
     }
+    check_ihdr_methods(ihdr, ihdr_at + PNG_CHUNK_HEADER_SIZE, index, out);
+    check_palette(ihdr, order, index, out);
 }
 
 bool known_bit_count(std::uint16_t bits) {
@@ -253,45 +423,52 @@ const char* image_kind_name(image_kind kind) {
 }
 
 image_facts examine_image(std::FILE* stream, std::int32_t index, std::int64_t offset, std::int64_t available,
-                          std::int32_t claimed_size, std::vector<finding>& out) {
+                          std::int32_t claimed_size, std::vector<finding>& out, image_pass& pass) {
     image_facts facts;
     const std::int64_t limit = available >= 0 ? available : std::int64_t{claimed_size};
     // Nothing of the image lies in the file: the directory's checks say so.
-    if (offset < 0 || offset > INT32_MAX || limit <= 0) return facts;
-    if (stream_seek(stream, SEEK_FROM_START, static_cast<std::int32_t>(offset)) != IO_OK) return facts;
-    std::uint8_t signature[PNG_SIGNATURE_SIZE] = {};
-    const bool png_start =
-        limit >= 4 && read_u8(stream, &signature[0]) == IO_OK && read_u8(stream, &signature[1]) == IO_OK &&
-        read_u8(stream, &signature[2]) == IO_OK && read_u8(stream, &signature[3]) == IO_OK &&
-        std::memcmp(signature, PNG_SIGNATURE, 4) == 0;
-    if (png_start) {
+    if (offset < 0 || limit <= 0) return facts;
+    if (stream_seek64(stream, offset) != IO_OK) {
+        add_finding(out, index, offset, severity::error, "image-unreachable",
+                    finding_text("the image at byte %lld can't be read: the file can't be positioned there",
+                                 static_cast<long long>(offset)));
+        return facts;
+    }
+    image_source source(stream, offset, pass.copy);
+    // The first 4 bytes tell a PNG stream; a bitmap's header goes on to 40.
+    std::uint8_t head[BITMAPINFOHEADER_SIZE] = {};
+    const bool started = limit >= 4 && source.read(head, 4);
+    if (started && std::memcmp(head, PNG_SIGNATURE, 4) == 0) {
         facts.kind = image_kind::png;
-        bool whole = limit >= PNG_SIGNATURE_SIZE;
-        for (std::int32_t i = 4; whole && i < PNG_SIGNATURE_SIZE; ++i) {
-            whole = read_u8(stream, &signature[i]) == IO_OK;
-        }
-        if (!whole) {
+        if (limit < PNG_SIGNATURE_SIZE || !source.read(head + 4, PNG_SIGNATURE_SIZE - 4)) {
             png_truncated(out, index, offset + limit);
-        } else if (std::memcmp(signature, PNG_SIGNATURE, PNG_SIGNATURE_SIZE) != 0) {
+        } else if (std::memcmp(head, PNG_SIGNATURE, PNG_SIGNATURE_SIZE) != 0) {
             add_finding(out, index, offset, severity::error, "png-signature",
                         "the image starts like a PNG stream but its signature is damaged");
         } else {
-            walk_png(stream, index, offset, limit, facts, out);
+            walk_png(source, index, offset, limit, pass.check_crcs, facts, out);
         }
-        return facts;
-    }
-    BITMAPINFOHEADER header{};
-    if (limit < BITMAPINFOHEADER_SIZE ||
-        stream_seek(stream, SEEK_FROM_START, static_cast<std::int32_t>(offset)) != IO_OK ||
-        read_bitmap_info_header(stream, header) != IO_OK) {
+    } else if (!started || limit < BITMAPINFOHEADER_SIZE ||
+               !source.read(head + 4, BITMAPINFOHEADER_SIZE - 4)) {
         const std::int64_t end = offset + limit;
         add_finding(out, index, end, severity::error, "image-truncated",
                     finding_text("the file ends at byte %lld, before the end of the image's 40-byte header",
                                  static_cast<long long>(end)));
-        return facts;
+    } else {
+        examine_bitmap(bitmap_info_header_from(head), index, offset, limit, facts, out);
+        // The rows are not examined, but copied as they are read.
+        if (pass.copy != nullptr && facts.size > BITMAPINFOHEADER_SIZE && facts.size <= limit)
+            source.skip(facts.size - BITMAPINFOHEADER_SIZE);
     }
-    examine_bitmap(header, index, offset, limit, facts, out);
+    facts.examined = source.consumed();
+    pass.copy_failed = source.copy_failed();
     return facts;
+}
+
+image_facts examine_image(std::FILE* stream, std::int32_t index, std::int64_t offset, std::int64_t available,
+                          std::int32_t claimed_size, std::vector<finding>& out) {
+    image_pass whole;
+    return examine_image(stream, index, offset, available, claimed_size, out, whole);
 }
 
 void check_entry(std::int32_t index, const ICONDIRENTRY& entry, std::uint16_t id_type,

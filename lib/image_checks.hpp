@@ -48,14 +48,33 @@ struct image_facts {
     std::uint8_t color_count = 0;    // palette entries for <= 8 bits (0 when 256 or more / none)
     std::int64_t size = -1;          // bytes the image really spans: PNG signature to the end of
                                      // IEND's CRC, a bitmap's expected_image_size(); -1 when unknown
+    std::int64_t examined = 0;       // bytes from the image's start that its examination read or
+                                     // passed over
 };
 
-// Examines the image that starts at `offset` of `stream`, of which at most
-// `available` bytes exist in the file (file size - offset; this function
-// seeks the stream). `claimed_size` is the entry's dwBytesInRes; it bounds
-// the walk only when `available` is unknown (negative). Appends findings
-// about the image's own bytes, each tagged with `index`, and answers the
-// facts. Reads in fixed blocks: memory never depends on the image's size.
+// How much of an image examine_image reads, and where it copies what it reads.
+struct image_pass {
+    // false: the PNG chunks' data is passed over unread and no CRC is
+    // checked; the structure alone, for a first look before the whole.
+    bool check_crcs = true;
+    // When set, every byte of the image is written here as it is read, once
+    // and in order: its facts.size bytes (a bitmap's rows after its header
+    // too), or fewer when the image has an error. What is copied is then
+    // exactly what was examined.
+    std::FILE* copy = nullptr;
+    bool copy_failed = false;  // answer: a write to `copy` failed (errno tells why)
+};
+
+// Examines the image that starts at `offset` of `stream` (anywhere below
+// 2^63), of which at most `available` bytes exist in the file (file size -
+// offset; this function seeks the stream). `claimed_size` is the entry's
+// dwBytesInRes; it bounds the walk only when `available` is unknown
+// (negative). Appends findings about the image's own bytes, each tagged
+// with `index`, and answers the facts. Each byte is read once, in order, in
+// fixed blocks: memory never depends on the image's size. Every check
+// reports at most once an image.
+image_facts examine_image(std::FILE* stream, std::int32_t index, std::int64_t offset, std::int64_t available,
+                          std::int32_t claimed_size, std::vector<finding>& out, image_pass& pass);
 image_facts examine_image(std::FILE* stream, std::int32_t index, std::int64_t offset, std::int64_t available,
                           std::int32_t claimed_size, std::vector<finding>& out);
 

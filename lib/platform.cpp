@@ -12,15 +12,23 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #else
+#ifdef ICON_LOAD_LIBRARIES
+#include <dlfcn.h>
+#endif
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #endif
 
 #include <cerrno>
@@ -35,10 +43,12 @@ bool null_device_failed() {
 
 // Closes and removes a temporary output that is given up, keeping the errno
 // of the failure that gave it up.
-bool discard(std::FILE* stream, const std::string& temporary) {
+bool discard(replacement& out) {
     const int error = errno;
-    if (stream != nullptr) std::fclose(stream);
-    std::remove(temporary.c_str());
+    if (out.stream != nullptr) std::fclose(out.stream);
+    out.stream = nullptr;
+    std::remove(out.temporary.c_str());
+    keep_on_signal();
     errno = error;
     return false;
 }
@@ -236,39 +246,114 @@ path_kind kind_of_path(const char* path) {
     return type == FILE_TYPE_DISK ? path_kind::regular_file : path_kind::other;
 }
 
-// Windows files have no permission bits to keep: the new file takes the
-// access rights its folder gives, as the old one did.
-std::FILE* create_beside(const char* path, std::string& temporary) {
-    for (unsigned attempt = 0; attempt < temporary_attempts; ++attempt) {
-        temporary = temporary_name(path, GetCurrentProcessId(), attempt);
-        const int fd = _wopen(wide(temporary.c_str()).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                              _S_IREAD | _S_IWRITE);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return nullptr;
-        }
-        std::FILE* stream = _fdopen(fd, "wb");
-        if (stream == nullptr) {
-            _close(fd);
-            discard(nullptr, temporary);
-        }
-        return stream;
-    }
-    errno = EEXIST;
-    return nullptr;
+bool may_write(const char* path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
-bool replace_with(std::FILE* stream, const std::string& temporary, const char* path) {
-    if (std::fflush(stream) != 0 || std::ferror(stream) != 0 || _commit(_fileno(stream)) != 0)
-        return discard(stream, temporary);
-    if (std::fclose(stream) != 0) return discard(nullptr, temporary);
+namespace {
+
+// The file a console event removes; null when none. Kept for the life of the
+// program once set: the handler runs on a thread of its own.
+std::atomic<const wchar_t*> guarded{nullptr};
+
+BOOL WINAPI remove_guarded(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        const wchar_t* path = guarded.load();
+        if (path != nullptr) DeleteFileW(path);
+    }
+    // The next handler, the default one, ends the program as the event would have.
+    return FALSE;
+}
+
+// Where `path` leads: the final path of the file its links name, when it
+// exists; else the path itself.
+std::string followed(const char* path) {
+    const HANDLE handle =
+        CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return path;
+    std::wstring final_path;
+    const bool known = final_path_of(handle, final_path);
+    CloseHandle(handle);
+    if (!known) return path;
+    const int n = WideCharToMultiByte(CP_ACP, 0, final_path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return path;
+    std::string narrow(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, final_path.c_str(), -1, narrow.data(), n, nullptr, nullptr);
+    narrow.resize(static_cast<std::size_t>(n - 1));
+    return narrow;
+}
+
+}  // namespace
+
+void remove_on_signal(const std::string& path) {
+    // Never freed: the handler's thread may still hold a former one.
+    const std::wstring name = wide(path.c_str());
+    auto* copy = new wchar_t[name.size() + 1];
+    std::wmemcpy(copy, name.c_str(), name.size() + 1);
+    guarded.store(copy);
+    SetConsoleCtrlHandler(remove_guarded, TRUE);
+}
+
+void keep_on_signal() {
+    SetConsoleCtrlHandler(remove_guarded, FALSE);
+    guarded.store(nullptr);
+}
+
+// Windows files have no permission bits or owner to keep: the new file takes
+// the access rights its folder gives, as the old one did. It is opened so
+// that a console event's handler may delete it while it is open.
+create_status create_beside(const char* path, replacement& out) {
+    out.target = followed(path);
+    for (unsigned attempt = 0; attempt < temporary_attempts; ++attempt) {
+        out.temporary = temporary_name(out.target.c_str(), GetCurrentProcessId(), attempt);
+        const HANDLE handle = CreateFileW(wide(out.temporary.c_str()).c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            errno = errno_of(error);
+            return create_status::failed;
+        }
+        remove_on_signal(out.temporary);
+        const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+        if (fd < 0) CloseHandle(handle);
+        out.stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
+        if (out.stream == nullptr) {
+            if (fd >= 0) _close(fd);
+            discard(out);
+            return create_status::failed;
+        }
+        return create_status::created;
+    }
+    errno = EEXIST;
+    return create_status::failed;
+}
+
+bool replace_with(replacement& out) {
+    if (std::fflush(out.stream) != 0 || std::ferror(out.stream) != 0 || _commit(_fileno(out.stream)) != 0)
+        return discard(out);
+    const int closed = std::fclose(out.stream);
+    out.stream = nullptr;
+    if (closed != 0) return discard(out);
     // The rename that replaces an existing file, written through to the disk.
-    if (MoveFileExW(wide(temporary.c_str()).c_str(), wide(path).c_str(),
+    if (MoveFileExW(wide(out.temporary.c_str()).c_str(), wide(out.target.c_str()).c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
         errno = errno_of(GetLastError());
-        return discard(nullptr, temporary);
+        return discard(out);
     }
+    keep_on_signal();
     return true;
+}
+
+void give_up(replacement& out) { discard(out); }
+
+void* load_library(const char* name) { return reinterpret_cast<void*>(LoadLibraryA(name)); }
+
+void* library_function(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
 #else
@@ -332,38 +417,196 @@ path_kind kind_of_path(const char* path) {
     return S_ISREG(st.st_mode) ? path_kind::regular_file : path_kind::other;
 }
 
-std::FILE* create_beside(const char* path, std::string& temporary) {
-    // An existing output keeps its permission bits (the set-id and sticky
-    // bits aside); a new one gets those the umask leaves of 0666.
+bool may_write(const char* path) {
     struct stat st {};
-    const bool existing = stat(path, &st) == 0 && S_ISREG(st.st_mode);
+    if (stat(path, &st) != 0) return errno == ENOENT;
+    if (geteuid() == 0) return (st.st_mode & 0222) != 0;
+    return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
+}
+
+namespace {
+
+// The signals that end a program and that it may catch.
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The file a signal removes; null when none. Kept as a plain array of
+// characters, which a signal handler may read.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): read by the handler
+char* volatile guarded = nullptr;
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): restored by keep_on_signal
+struct sigaction previous[std::size(ending_signals)];
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): restored by keep_on_signal
+bool caught[std::size(ending_signals)];
+
+void remove_guarded(int signal_number) {
+    const int error = errno;
+    if (guarded != nullptr) unlink(guarded);
+    errno = error;
+    // The handler was reset to the default action on entry: the signal,
+    // raised again, ends the program as it would have.
+    raise(signal_number);
+}
+
+// The ending signals held back for the life of the object, so that a file
+// and the note of its removal come and go together.
+class signals_held {
+   public:
+    signals_held() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int number : ending_signals) sigaddset(&set, number);
+        sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~signals_held() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    signals_held(const signals_held&) = delete;
+    signals_held& operator=(const signals_held&) = delete;
+
+   private:
+    sigset_t old_{};
+};
+
+// The folder part of `path`: "." for a name without one.
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Follows the symbolic links of `path` to the name of a file that is not
+// one; a link that leads nowhere gives the name it leads to. False with
+// errno ELOOP after as many links as the system itself follows.
+bool follow_links(const char* path, std::string& target) {
+    target = path;
+    for (int links = 0; links < 40; ++links) {
+        struct stat st {};
+        if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = readlink(target.c_str(), link.data(), link.size());
+        if (n < 0) return false;
+        if (static_cast<std::size_t>(n) >= link.size()) continue;  // grew meanwhile: read it again
+        link.resize(static_cast<std::size_t>(n));
+        target = link.front() == '/' || target.find('/') == std::string::npos
+                     ? link
+                     : folder_of(target) + "/" + link;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+mode_t current_umask() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+// Gives the new file at `fd` the owner, group and permission bits it must
+// have before anything is written to it.
+create_status give_final_mode(int fd, bool existing, const struct stat& old) {
+    if (existing) {
+        struct stat made {};
+        if (fstat(fd, &made) != 0) return create_status::failed;
+        const uid_t owner = made.st_uid != old.st_uid ? old.st_uid : static_cast<uid_t>(-1);
+        const gid_t group = made.st_gid != old.st_gid ? old.st_gid : static_cast<gid_t>(-1);
+        if ((owner != static_cast<uid_t>(-1) || group != static_cast<gid_t>(-1)) &&
+            fchown(fd, owner, group) != 0)
+            return create_status::owner_not_kept;
+    }
+    const mode_t mode = existing ? old.st_mode & 0777 : 0666 & ~current_umask();
+    return fchmod(fd, mode) == 0 ? create_status::created : create_status::failed;
+}
+
+}  // namespace
+
+void remove_on_signal(const std::string& path) {
+    keep_on_signal();
+    guarded = strdup(path.c_str());
+    for (std::size_t i = 0; i < std::size(ending_signals); ++i) {
+        struct sigaction now {};
+        sigaction(ending_signals[i], nullptr, &previous[i]);
+        // A signal ignored from the start (nohup) stays ignored.
+        caught[i] = previous[i].sa_handler != SIG_IGN;
+        if (!caught[i]) continue;
+        now.sa_handler = remove_guarded;
+        sigemptyset(&now.sa_mask);
+        now.sa_flags = static_cast<int>(SA_RESETHAND);
+        sigaction(ending_signals[i], &now, nullptr);
+    }
+}
+
+void keep_on_signal() {
+    for (std::size_t i = 0; i < std::size(ending_signals); ++i) {
+        if (caught[i]) sigaction(ending_signals[i], &previous[i], nullptr);
+        caught[i] = false;
+    }
+    char* const path = guarded;
+    guarded = nullptr;
+    std::free(path);
+}
+
+create_status create_beside(const char* path, replacement& out) {
+    if (!follow_links(path, out.target)) return create_status::failed;
+    struct stat old {};
+    const bool existing = stat(out.target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     for (unsigned attempt = 0; attempt < temporary_attempts; ++attempt) {
-        temporary = temporary_name(path, static_cast<unsigned long>(getpid()), attempt);
-        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        out.temporary = temporary_name(out.target.c_str(), static_cast<unsigned long>(getpid()), attempt);
+        const signals_held held;
+        // Readable by the user alone until it has its final owner and bits.
+        const int fd = open(out.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST) continue;
-            return nullptr;
+            return create_status::failed;
         }
-        std::FILE* stream = nullptr;
-        if (!existing || fchmod(fd, st.st_mode & 0777) == 0) stream = fdopen(fd, "wb");
-        if (stream == nullptr) {
+        remove_on_signal(out.temporary);
+        const create_status status = give_final_mode(fd, existing, old);
+        if (status == create_status::created) out.stream = fdopen(fd, "wb");
+        if (out.stream == nullptr) {
             const int error = errno;
             close(fd);
             errno = error;
-            discard(nullptr, temporary);
+            discard(out);
+            return status == create_status::created ? create_status::failed : status;
         }
-        return stream;
+        return create_status::created;
     }
     errno = EEXIST;
-    return nullptr;
+    return create_status::failed;
 }
 
-bool replace_with(std::FILE* stream, const std::string& temporary, const char* path) {
-    if (std::fflush(stream) != 0 || std::ferror(stream) != 0 || fsync(fileno(stream)) != 0)
-        return discard(stream, temporary);
-    if (std::fclose(stream) != 0) return discard(nullptr, temporary);
-    if (std::rename(temporary.c_str(), path) != 0) return discard(nullptr, temporary);
-    return true;
+bool replace_with(replacement& out) {
+    if (std::fflush(out.stream) != 0 || std::ferror(out.stream) != 0 || fsync(fileno(out.stream)) != 0)
+        return discard(out);
+    const int closed = std::fclose(out.stream);
+    out.stream = nullptr;
+    if (closed != 0) return discard(out);
+    {
+        const signals_held held;
+        if (std::rename(out.temporary.c_str(), out.target.c_str()) != 0) return discard(out);
+        keep_on_signal();
+    }
+    // The rename is an entry of the folder: it survives a crash only once
+    // the folder is written out. A folder that cannot be opened for it, or a
+    // file system that cannot sync one (EINVAL), is left as it is.
+    const int folder = open(folder_of(out.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return true;
+    const bool synced = fsync(folder) == 0 || errno == EINVAL;
+    const int error = errno;
+    close(folder);
+    errno = error;
+    return synced;
 }
+
+void give_up(replacement& out) { discard(out); }
+
+// Only a build that renders SVG loads libraries: a static build would
+// carry the C library's loader for nothing.
+#ifdef ICON_LOAD_LIBRARIES
+void* load_library(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+
+void* library_function(void* library, const char* name) { return dlsym(library, name); }
+#else
+void* load_library(const char*) { return nullptr; }
+
+void* library_function(void*, const char*) { return nullptr; }
+#endif
 
 #endif

@@ -55,16 +55,60 @@ const char* file_name_in(const char* path);
 enum class path_kind { missing, regular_file, directory, other };
 path_kind kind_of_path(const char* path);
 
-// An output written beside its final path and put in its place only when
-// complete, so that a failed or killed run leaves the previous file as it
-// was. create_beside makes a new file in `path`'s folder, named `path` and a
-// suffix no other file has (stored in `temporary`), open for binary writing,
-// with the permission bits of the file at `path` when there is one. Answers
-// null with errno set when it cannot.
-std::FILE* create_beside(const char* path, std::string& temporary);
+// Whether the user may write the existing file at `path`: its permissions
+// allow it for the effective user (root, who may write anything, only when
+// some write bit is set), and on Windows it is not read-only. An output is
+// replaced without being written to, but one the user may not write is
+// treated as protected.
+bool may_write(const char* path);
 
-// Flushes `stream` (from create_beside) to the disk, closes it and renames
-// its file over `path` in one step: a reader finds the old file or the new
-// one, never a mix. On failure removes the temporary file and answers false
-// with errno set.
-bool replace_with(std::FILE* stream, const std::string& temporary, const char* path);
+// An output written beside the file it replaces and put in its place only
+// when complete, so that a failed or killed run leaves the previous file as
+// it was.
+struct replacement {
+    std::FILE* stream = nullptr;  // open for binary writing
+    std::string target;           // the file replaced: the path, its symbolic links followed
+    std::string temporary;        // the file written, in target's folder
+};
+
+enum class create_status { created, failed, owner_not_kept };
+
+// Follows `path`'s symbolic links to the file they name (a link that leads
+// nowhere names the file it would create), and makes a new file in that
+// file's folder, named after it with a suffix no other file has. The file
+// is created with mode 0600 and, before anything is written, given the
+// permission bits (the set-id and sticky bits aside), owner and group of
+// the file it replaces, or for a new output the bits the umask leaves of
+// 0666. owner_not_kept, with nothing left behind, when the owner or group
+// would change and cannot be kept; failed, with errno set, when the file
+// cannot be made. Until replace_with or give_up, a signal that ends the
+// program removes it first (remove_on_signal).
+create_status create_beside(const char* path, replacement& out);
+
+// Flushes the stream to the disk, closes it and renames the temporary file
+// over the target in one step: a reader finds the old file or the new one,
+// never a mix; symbolic links to the target stay. On POSIX systems the
+// folder is then written to the disk as well, so that the rename survives a
+// crash. On failure removes the temporary file (if the rename has not yet
+// happened) and answers false with errno set.
+bool replace_with(replacement& out);
+
+// Closes and removes the temporary file of an output that is given up.
+void give_up(replacement& out);
+
+// From remove_on_signal until keep_on_signal, SIGINT, SIGTERM and SIGHUP
+// (on Windows, a console's Ctrl+C, Ctrl+Break and close) remove the file at
+// `path`, then end the program as the signal would have: the default action,
+// re-raised. A signal that was ignored when the program started stays
+// ignored. SIGKILL cannot be caught: it leaves the file behind.
+void remove_on_signal(const std::string& path);
+void keep_on_signal();
+
+// A shared library loaded when first needed rather than at every start: the
+// handle of the library named (a file name the system's loader searches
+// for), or null when it cannot be loaded; and the address of one of its
+// functions (or of the libraries it loaded), or null. Loaded libraries
+// stay loaded. A build that loads none (ICON_LOAD_LIBRARIES not set on
+// POSIX systems) answers null.
+void* load_library(const char* name);
+void* library_function(void* library, const char* name);

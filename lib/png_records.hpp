@@ -7,8 +7,7 @@
 //            CRC-32 (4) over the type and the data
 //
 // The first chunk is IHDR (13 bytes of data), the last IEND (none). Like the
-// ICO record readers, these read one field at a time through the field
-// codecs, never position the stream and validate nothing.
+// ICO records, they hold the fields in file order and validate nothing.
 #pragma once
 
 #include <cstddef>
@@ -39,10 +38,10 @@ struct PNG_IHDR {
     std::uint8_t interlace;
 };
 
-// Answers IO_OK when all 8 bytes were read; `signature` holds what was read.
-io_result read_png_signature(std::FILE* stream, std::uint8_t (&signature)[PNG_SIGNATURE_SIZE]);
-io_result read_png_chunk_header(std::FILE* stream, PNG_CHUNK_HEADER& header);
-io_result read_png_ihdr(std::FILE* stream, PNG_IHDR& ihdr);
+// The records from their bytes as they lie in the stream, for a walk that
+// reads each piece of a chunk once, as one block.
+PNG_CHUNK_HEADER png_chunk_header_from(const std::uint8_t (&bytes)[PNG_CHUNK_HEADER_SIZE]);
+PNG_IHDR png_ihdr_from(const std::uint8_t (&bytes)[PNG_IHDR_DATA_SIZE]);
 
 // True when the chunk header's type is these four letters.
 bool png_chunk_is(const PNG_CHUNK_HEADER& header, const char (&type)[5]);
@@ -50,7 +49,3 @@ bool png_chunk_is(const PNG_CHUNK_HEADER& header, const char (&type)[5]);
 // The CRC-32 of PNG and zlib (polynomial 0xEDB88320, reflected). Start with
 // crc32_update(0, ...) and feed the bytes in pieces of any size.
 std::uint32_t crc32_update(std::uint32_t crc, const std::uint8_t* data, std::size_t size);
-
-// Reads `length` bytes of a chunk's data in fixed blocks, folding them into
-// *crc; memory never depends on `length`. IO_ERROR when the stream ends first.
-io_result crc_stream_bytes(std::FILE* stream, std::uint32_t length, std::uint32_t* crc);

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -35,6 +36,16 @@ int seek_to(std::FILE* stream, std::int32_t offset, int origin) {
     return _fseeki64(stream, offset, origin);
 #else
     return std::fseek(stream, offset, origin);
+#endif
+}
+
+int seek_to_64(std::FILE* stream, std::int64_t position) {
+#ifdef _WIN32
+    return _fseeki64(stream, position, SEEK_SET);
+#else
+    // Where off_t is 32 bits, a place it cannot hold is never reached.
+    if (position > std::numeric_limits<off_t>::max()) return -1;
+    return fseeko(stream, static_cast<off_t>(position), SEEK_SET);
 #endif
 }
 
@@ -99,6 +110,11 @@ io_result stream_seek(std::FILE* stream, std::int16_t mode, std::int32_t offset)
         default: return IO_ERROR;
     }
     return seek_to(stream, offset, origin) == 0 ? IO_OK : IO_ERROR;
+}
+
+io_result stream_seek64(std::FILE* stream, std::int64_t position) {
+    if (position < 0) return IO_ERROR;
+    return seek_to_64(stream, position) == 0 ? IO_OK : IO_ERROR;
 }
 
 io_result stream_tell(std::FILE* stream, std::int64_t* position) {

@@ -30,6 +30,10 @@ inline constexpr std::int16_t SEEK_FROM_CURRENT = 3;
 io_result stream_read(std::FILE* stream, std::int32_t* count, void* buffer);
 io_result stream_write(std::FILE* stream, std::int32_t* count, const void* data);
 io_result stream_seek(std::FILE* stream, std::int16_t mode, std::int32_t offset);
+// Positions the stream `position` bytes from its start, anywhere a 64-bit
+// offset reaches, as stream_seek's 32-bit offset cannot: an icon's image may
+// start up to 4 GiB into its file.
+io_result stream_seek64(std::FILE* stream, std::int64_t position);
 // Always IO_OK; *position is -1 when the platform cannot tell it.
 io_result stream_tell(std::FILE* stream, std::int64_t* position);
 io_result stream_close(std::FILE* stream);

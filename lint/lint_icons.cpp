@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "escape.hpp"
 #include "platform.hpp"
 #include "report.hpp"
 #include "stream_io.hpp"
@@ -28,23 +29,20 @@ const char* const USAGE =
 
 void append_number(std::string& out, long long value) { out += std::to_string(value); }
 
-std::string text_lines(const std::string& path, const file_report& report) {
-    std::string out;
-    for (const finding& f : report.findings) {
-        out += path;
-        if (f.image >= 0) {
-            out += ": image ";
-            append_number(out, f.image);
-        }
-        out += ": ";
-        out += severity_name(f.level);
-        out += ": ";
-        out += f.message;
-        out += " [";
-        out += f.id;
-        out += "]\n";
+// One finding as a text line, `shown` being the path as escaped_name shows it.
+void text_line_of(std::string& out, const std::string& shown, const finding& f) {
+    out += shown;
+    if (f.image >= 0) {
+        out += ": image ";
+        append_number(out, f.image);
     }
-    return out;
+    out += ": ";
+    out += severity_name(f.level);
+    out += ": ";
+    out += f.message;
+    out += " [";
+    out += f.id;
+    out += "]\n";
 }
 
 void json_number_or_null(std::string& out, const char* name, bool known, long long value) {
@@ -58,40 +56,48 @@ void json_number_or_null(std::string& out, const char* name, bool known, long lo
     }
 }
 
-std::string json_lines(const std::string& path, const file_report& report) {
-    std::string out;
-    const std::string quoted_path = json_string(path);
-    for (const finding& f : report.findings) {
-        const image_record* image = f.image >= 0 && static_cast<std::size_t>(f.image) < report.images.size()
-                                        ? &report.images[static_cast<std::size_t>(f.image)]
-                                        : nullptr;
-        const bool examined = image != nullptr && image->facts.kind != image_kind::unknown;
-        out += "{\"path\":";
-        out += quoted_path;
-        json_number_or_null(out, "image", f.image >= 0, f.image);
-        json_number_or_null(out, "offset", f.offset >= 0, f.offset);
-        out += ",\"severity\":\"";
-        out += severity_name(f.level);
-        out += "\",\"check\":\"";
-        out += f.id;
-        out += "\",\"message\":";
-        out += json_string(f.message);
-        const bool sized = examined && image->facts.width > 0;
-        json_number_or_null(out, "width", sized, sized ? image->facts.width : 0);
-        json_number_or_null(out, "height", sized, sized ? image->facts.height : 0);
-        const bool deep = examined && image->facts.bit_count != 0;
-        json_number_or_null(out, "depth", deep, deep ? image->facts.bit_count : 0);
-        out += ",\"kind\":";
-        if (examined) {
-            out += '"';
-            out += image_kind_name(image->facts.kind);
-            out += '"';
-        } else {
-            out += "null";
-        }
-        out += "}\n";
+// One finding as a JSON line, `quoted` being the path as json_string gives
+// it, with the facts of `image` (null for the file as a whole).
+void json_line_of(std::string& out, const std::string& quoted, const finding& f, const image_record* image) {
+    const bool examined = image != nullptr && image->facts.kind != image_kind::unknown;
+    out += "{\"path\":";
+    out += quoted;
+    json_number_or_null(out, "image", f.image >= 0, f.image);
+    json_number_or_null(out, "offset", f.offset >= 0, f.offset);
+    out += ",\"severity\":\"";
+    out += severity_name(f.level);
+    out += "\",\"check\":\"";
+    out += f.id;
+    out += "\",\"message\":";
+    out += json_string(f.message);
+    const bool sized = examined && image->facts.width > 0;
+    json_number_or_null(out, "width", sized, sized ? image->facts.width : 0);
+    json_number_or_null(out, "height", sized, sized ? image->facts.height : 0);
+    const bool deep = examined && image->facts.bit_count != 0;
+    json_number_or_null(out, "depth", deep, deep ? image->facts.bit_count : 0);
+    out += ",\"kind\":";
+    if (examined) {
+        out += '"';
+        out += image_kind_name(image->facts.kind);
+        out += '"';
+    } else {
+        out += "null";
     }
-    return out;
+    out += "}\n";
+}
+
+// The path as a line of `format` shows it.
+std::string shown_path(const std::string& path, output_format format) {
+    return format == output_format::json ? json_string(path) : escaped_name(path);
+}
+
+void line_of(std::string& out, const std::string& shown, const finding& f, const image_record* image,
+             output_format format) {
+    if (format == output_format::json) {
+        json_line_of(out, shown, f, image);
+    } else {
+        text_line_of(out, shown, f);
+    }
 }
 
 bool parse_sizes(std::string_view list, std::vector<std::int32_t>& sizes) {
@@ -120,7 +126,14 @@ int usage_error(const std::string& message) {
 }  // namespace
 
 std::string format_report(const std::string& path, const file_report& report, output_format format) {
-    return format == output_format::json ? json_lines(path, report) : text_lines(path, report);
+    const std::string shown = shown_path(path, format);
+    std::string out;
+    for (const finding& f : report.findings) {
+        const bool of_image = f.image >= 0 && static_cast<std::size_t>(f.image) < report.images.size();
+        line_of(out, shown, f, of_image ? &report.images[static_cast<std::size_t>(f.image)] : nullptr,
+                format);
+    }
+    return out;
 }
 
 int lint_file(const std::string& path, const lint_command& command) {
@@ -129,20 +142,30 @@ int lint_file(const std::string& path, const lint_command& command) {
     const owned_stream stream{std::fopen(path.c_str(), "rb")};
     if (!stream) {
         const int error = errno;
-        std::fprintf(stderr, "%s: error: cannot open: %s\n", path.c_str(),
+        std::fprintf(stderr, "%s: error: cannot open: %s\n", escaped_name(path).c_str(),
                      error != 0 ? std::strerror(error) : "unknown reason");
         return 2;
     }
     prepare_input(stream.get(), buffer);
+    // Each finding is written as it is made: memory holds no more than one
+    // image's findings, whatever the file.
+    const std::string shown = shown_path(path, command.format);
+    std::string line;
+    bool errors = false;
     file_report report;
-    if (!lint_stream(stream.get(), command.options, report) || std::ferror(stream.get()) != 0) {
-        std::fprintf(stderr, "%s: error: cannot read: %s\n", path.c_str(),
+    const bool read =
+        lint_stream(stream.get(), command.options, report, [&](const finding& f, const image_record* image) {
+            errors = errors || f.level == severity::error;
+            line.clear();
+            line_of(line, shown, f, image, command.format);
+            std::fwrite(line.data(), 1, line.size(), stdout);
+        });
+    if (!read || std::ferror(stream.get()) != 0) {
+        std::fprintf(stderr, "%s: error: cannot read: %s\n", escaped_name(path).c_str(),
                      errno != 0 ? std::strerror(errno) : "not a seekable file");
         return 2;
     }
-    const std::string lines = format_report(path, report, command.format);
-    std::fwrite(lines.data(), 1, lines.size(), stdout);
-    return has_error(report.findings) ? 1 : 0;
+    return errors ? 1 : 0;
 }
 
 int lint_main(int argc, char** argv) {

@@ -19,12 +19,12 @@ struct lint_command {
 };
 
 // The lines of one file's report, in `format`, ending in '\n'; nothing for a
-// file without findings.
+// file without findings. Text lines show the path as escaped_name does.
 std::string format_report(const std::string& path, const file_report& report, output_format format);
 
-// Lints one file and writes its findings to standard output: 0 when it has
-// no error, 1 when it has, 2 when it cannot be opened or read (reported on
-// standard error).
+// Lints one file and writes its findings to standard output as they are
+// made: 0 when it has no error, 1 when it has, 2 when it cannot be opened or
+// read (reported on standard error, after the findings made until then).
 int lint_file(const std::string& path, const lint_command& command);
 
 // The whole program.

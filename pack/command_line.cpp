@@ -1,13 +1,19 @@
 #include "command_line.hpp"
 
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pack_icons.hpp"
 #include "platform.hpp"
+#include "png_codec.hpp"
 #include "report.hpp"
+#include "svg_render.hpp"
 
 namespace {
 
@@ -15,16 +21,24 @@ constexpr const char* program = "icon-pack";
 constexpr int usage_status = 2;
 
 const char* const help_text =
-    "Usage: icon-pack -o OUTPUT [--keep-order] INPUT...\n"
+    "Usage: icon-pack -o OUTPUT [--sizes=LIST [--bitmap=LIST] [--linear]] [--keep-order] INPUT...\n"
     "Pack PNG files and the images of icon or cursor files into one icon or\n"
-    "cursor file, keeping every image's bytes as they are.\n"
+    "cursor file, keeping every image's bytes as they are, and make the sizes\n"
+    "asked for that no input has, from one master image or SVG drawing.\n"
     "\n"
-    "Each INPUT is a PNG file (one image) or an .ico or .cur file (each of its\n"
-    "images). Every directory entry is made from the image itself. Images are\n"
-    "written largest first, then deeper first; an image with the size and depth\n"
-    "of an earlier one is skipped. Any error leaves OUTPUT as it was.\n"
+    "Each INPUT is a PNG file (one image), an .ico or .cur file (each of its\n"
+    "images) or, with --sizes, an SVG drawing. Every directory entry is made\n"
+    "from the image itself. Images are written largest first, then deeper\n"
+    "first; an image with the size and depth of an earlier one is skipped.\n"
+    "With --sizes, exactly those sizes are written: each size an input has is\n"
+    "kept as it is; every other is drawn from the SVG input, or shrunk from the\n"
+    "smallest larger image, never enlarged. Any error leaves OUTPUT as it was.\n"
     "\n"
     "  -o, --output=OUTPUT  the icon file to write; it may be one of the inputs\n"
+    "      --sizes=LIST     write these sizes, e.g. 16,24,32,48,256; or a set:\n"
+    "                       windows (16,20,24,32,40,48,64,256), favicon (16,32,48)\n"
+    "      --bitmap=LIST    make these sizes 32-bit bitmaps with a mask, not PNG\n"
+    "      --linear         shrink in linear light (for photographs)\n"
     "      --keep-order     write the images in the order given\n"
     "      --help           display this help and exit\n"
     "      --version        output version information and exit\n"
@@ -35,14 +49,68 @@ const char* const help_text =
 // "icon-pack: error: <message>", the usage line and where help is found;
 // answers the usage status.
 int usage_error(const std::string& message) {
-    std::fprintf(stderr,
-                 "%s: error: %s\nUsage: %s -o OUTPUT [--keep-order] INPUT...\n"
-                 "Try '%s --help' for more information.\n",
-                 program, message.c_str(), program, program);
+    std::fprintf(
+        stderr,
+        "%s: error: %s\nUsage: %s -o OUTPUT [--sizes=LIST [--bitmap=LIST] [--linear]] [--keep-order] "
+        "INPUT...\n"
+        "Try '%s --help' for more information.\n",
+        program, message.c_str(), program, program);
     return usage_status;
 }
 
-enum class long_option { none, help, version, keep_order, output, ambiguous };
+// The named sets of sizes. windows: the sizes Windows 10 and 11 draw an
+// application's small icon at, from 100 % to 400 % display scale (16, 20,
+// 24, 32, 40, 48, 64), and 256 for its largest views; favicon: the sizes
+// Microsoft recommends for a site's favicon.ico.
+struct size_set {
+    std::string_view name;
+    std::vector<std::uint32_t> sizes;
+};
+const std::vector<size_set>& size_sets() {
+    static const std::vector<size_set> sets = {{"windows", {16, 20, 24, 32, 40, 48, 64, 256}},
+                                               {"favicon", {16, 32, 48}}};
+    return sets;
+}
+
+// Reads a list of sizes and set names, separated by commas, into `sizes`,
+// each size once, in the order first named; false, with the word it could
+// not use in `bad`, when one is neither.
+bool read_sizes(std::string_view list, std::vector<std::uint32_t>& sizes, std::string& bad) {
+    const auto add = [&sizes](std::uint32_t side) {
+        if (std::find(sizes.begin(), sizes.end(), side) == sizes.end()) sizes.push_back(side);
+    };
+    std::size_t at = 0;
+    do {
+        const std::size_t comma = list.find(',', at);
+        const std::string_view word = list.substr(at, comma == std::string_view::npos ? comma : comma - at);
+        at = comma == std::string_view::npos ? list.size() + 1 : comma + 1;
+        const auto set = std::find_if(size_sets().begin(), size_sets().end(),
+                                      [word](const size_set& s) { return s.name == word; });
+        if (set != size_sets().end()) {
+            for (const std::uint32_t side : set->sizes) add(side);
+            continue;
+        }
+        std::uint32_t side = 0;
+        const auto [end, problem] = std::from_chars(word.data(), word.data() + word.size(), side);
+        if (word.empty() || problem != std::errc{} || end != word.data() + word.size() || side < 1 ||
+            side > 256) {
+            bad = word;
+            return false;
+        }
+        add(side);
+    } while (at <= list.size());
+    return true;
+}
+
+enum class long_option { none, help, version, keep_order, output, sizes, bitmap, linear, ambiguous };
+
+std::string_view full_name(long_option option) {
+    switch (option) {
+        case long_option::sizes: return "sizes";
+        case long_option::bitmap: return "bitmap";
+        default: return "output";
+    }
+}
 
 // A long option by its name or, as GNU programs accept, a prefix that only
 // one of them has.
@@ -54,7 +122,10 @@ long_option find_long_option(std::string_view name) {
     static constexpr known options[] = {{"help", long_option::help},
                                         {"version", long_option::version},
                                         {"keep-order", long_option::keep_order},
-                                        {"output", long_option::output}};
+                                        {"output", long_option::output},
+                                        {"sizes", long_option::sizes},
+                                        {"bitmap", long_option::bitmap},
+                                        {"linear", long_option::linear}};
     long_option found = long_option::none;
     for (const known& k : options) {
         if (k.name == name) return k.option;
@@ -75,6 +146,10 @@ struct parsed {
 bool set_output(pack_request& request, const char* path, parsed& result) {
     if (request.output != nullptr) {
         result.status = usage_error("more than one output (-o) given");
+        return false;
+    }
+    if (*path == '\0') {
+        result.status = usage_error("the output file name is empty");
         return false;
     }
     request.output = path;
@@ -118,24 +193,58 @@ parsed parse(int argc, char** argv, pack_request& request) {
                                                                     : "option " + quoted + " is ambiguous");
             return result;
         }
-        if (option != long_option::output && equals != std::string_view::npos) {
+        const bool takes_value =
+            option == long_option::output || option == long_option::sizes || option == long_option::bitmap;
+        if (!takes_value && equals != std::string_view::npos) {
             result.status = usage_error("option '--" + std::string(name) + "' doesn't allow an argument");
             return result;
+        }
+        const char* value = nullptr;
+        if (takes_value) {
+            value =
+                equals != std::string_view::npos ? arg + 3 + equals : (i + 1 < argc ? argv[++i] : nullptr);
+            if (value == nullptr) {
+                result.status =
+                    usage_error("option '--" + std::string(full_name(option)) + "' requires an argument");
+                return result;
+            }
         }
         switch (option) {
             case long_option::help: result.what = action::help; return result;
             case long_option::version: result.what = action::version; return result;
             case long_option::keep_order: request.keep_order = true; break;
-            default: {
-                const char* path = equals != std::string_view::npos ? arg + 3 + equals
-                                                                    : (i + 1 < argc ? argv[++i] : nullptr);
-                if (path == nullptr) {
-                    result.status = usage_error("option '--output' requires an argument");
+            case long_option::linear: request.linear = true; break;
+            case long_option::sizes:
+            case long_option::bitmap: {
+                std::string bad;
+                if (!read_sizes(value, option == long_option::sizes ? request.sizes : request.bitmap_sizes,
+                                bad)) {
+                    result.status =
+                        usage_error("invalid size '" + bad + "' in --" + std::string(full_name(option)) +
+                                    ": give numbers from 1 to 256, or windows or favicon");
                     return result;
                 }
-                if (!set_output(request, path, result)) return result;
+                break;
+            }
+            default:
+                if (!set_output(request, value, result)) return result;
+        }
+    }
+    if (!request.sizes.empty() || request.bitmap_sizes.empty()) {
+        for (const std::uint32_t side : request.bitmap_sizes) {
+            if (std::find(request.sizes.begin(), request.sizes.end(), side) == request.sizes.end()) {
+                result.status =
+                    usage_error("the --bitmap size " + std::to_string(side) + " is not among the --sizes");
+                return result;
             }
         }
+    } else {
+        result.status = usage_error("option '--bitmap' needs --sizes");
+        return result;
+    }
+    if (request.linear && request.sizes.empty()) {
+        result.status = usage_error("option '--linear' needs --sizes");
+        return result;
     }
     if (request.output == nullptr) {
         result.status = usage_error("no output file given (-o OUTPUT)");
@@ -151,7 +260,11 @@ int run(int argc, char** argv) {
     if (p.status != 0) return p.status;
     switch (p.what) {
         case action::help: std::fputs(help_text, stdout); return 0;
-        case action::version: std::fputs("icon-pack (icon-tools) " ICON_TOOLS_VERSION "\n", stdout); return 0;
+        case action::version:
+            std::printf("icon-pack (icon-tools) " ICON_TOOLS_VERSION "\nPNG: %s; SVG: %s\n",
+                        png_library_versions(),
+                        svg_supported() ? svg_renderer_version() : "none (this build has no librsvg)");
+            return 0;
         default: return pack_icons(request);
     }
 }

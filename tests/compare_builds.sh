@@ -2,7 +2,9 @@
 # Runs the programs of the native build and of the cross builds over the same
 # icon files and checks that each cross build gives byte for byte the native
 # standard output, standard error, exit status, bundle, packed icon and
-# extracted files:
+# extracted files, and the image layer's encoded images of fixed inputs and
+# the sizes icon-pack makes from a master PNG (as PNG and as bitmaps, in sRGB
+# and linear light):
 #
 #   tests/compare_builds.sh build/dev [build/windows] [build/s390x]
 #
@@ -60,7 +62,8 @@ done
 inputs=(); for ((i = 1; i <= n; i++)); do inputs+=("$(printf 'f%05d' "$i")"); done
 # icon-pack's inputs: the example PNG files and icons, by absolute path, as it
 # runs in each build's own folder (its summary names its output).
-cp "$source_dir"/examples/*.png "$work/in/"
+cp "$source_dir"/examples/icon-*.png "$work/in/"
+cp "$source_dir"/examples/logo-512.png "$work/logo-512.png"
 # The examples are f00001 to f00005: damaged, palette, png, truecolor, pointer.
 packed=("$work"/in/*.png "$work/in/f00002" "$work/in/f00003" "$work/in/f00004")
 # icon-extract's: the example icons and library, and the Windows programs
@@ -120,6 +123,15 @@ runs() {
   run_folder=$folder run "$build" pack-examples icon-pack -o packed.ico "${packed[@]}"
   run_folder=$folder run "$build" pack-refused icon-pack -o packed.ico "${packed[@]}" "$work/in/f00001"
   run_folder=$folder run "$build" pack-mixed icon-pack -o mixed.cur "$work/in/f00005" "${packed[@]}"
+  # Sizes made from one master: every Windows size as PNG, then bitmaps
+  # (some of them) in linear light, beside kept sizes.
+  run_folder=$folder run "$build" pack-made icon-pack -o made.ico --sizes=windows "$work/logo-512.png"
+  run_folder=$folder run "$build" pack-made-bitmap icon-pack -o made-bitmap.ico --sizes=16,24,32,48,256 \
+    --bitmap=16,24,48 --linear "$work/logo-512.png" "$work/in/icon-32.png"
+  # The image layer on fixed images: shrunk to every icon size in sRGB and
+  # linear light, encoded as PNG and as bitmaps.
+  mkdir -p "$folder/image-samples"
+  run "$build" image-samples tests/image_samples write "$folder/image-samples"
   mkdir -p "$folder/extracted" "$folder/extracted-png" "$folder/extracted-all"
   run_folder=$folder run "$build" extract-examples icon-extract -d extracted "${examples[@]}"
   run_folder=$folder run "$build" extract-png icon-extract --png --format=json -d extracted-png "${programs[@]}"

@@ -15,6 +15,8 @@ namespace {
 
 const std::string inspector = ICON_INSPECTOR;
 const std::string bundler = ICON_BUNDLER;
+const std::string lint = ICON_LINT;
+const std::string pack = ICON_PACK;
 
 // One 16 x 16 image of 4 bits per pixel: the directory entry at 6 (its
 // dwBytesInRes at 14, its dwImageOffset at 18), the 296-byte image at 22
@@ -290,6 +292,115 @@ TEST(HostileInputs, BundlerOverEveryCut) {
     EXPECT_TRUE(same_text(r.err, scan_err + copy_err));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(read_file(dir.file("out.ico")), bundle_of(images));
+}
+
+// icon-lint and icon-pack over files whose images lie over each other: each
+// byte is examined once. Images at one offset share one examination; an
+// image that starts inside bytes already examined is reported, not read
+// again, so the work is bounded by the file's size, not by its entries
+// times its size.
+TEST(HostileInputs, LintAndPackExamineEachByteOnce) {
+    // Four entries 16 bytes apart, each a PNG signature and the header of an
+    // IDAT chunk whose data runs over the images after it to the file's end.
+    bytes overlapping = {0, 0, 1, 0, 4, 0};
+    const std::size_t first = entry_at(4);
+    const std::size_t size = first + std::size_t{4} * 16 + 40;
+    for (std::size_t i = 0; i < 4; ++i) {
+        overlapping.insert(overlapping.end(), {16, 16, 0, 0, 1, 0, 32, 0});
+        put_u32(overlapping, std::uint32_t(size - (first + 16 * i)));
+        put_u32(overlapping, std::uint32_t(first + 16 * i));
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        overlapping.insert(overlapping.end(), {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A});
+        const auto length = std::uint32_t(size - (first + 16 * i + 16) - 4);
+        overlapping.insert(overlapping.end(),
+                           {std::uint8_t(length >> 24), std::uint8_t(length >> 16), std::uint8_t(length >> 8),
+                            std::uint8_t(length), 'I', 'D', 'A', 'T'});
+    }
+    overlapping.resize(size, 0);
+    // Four entries on one PNG image.
+    const bytes png = png_stream(16, 16);
+    bytes shared = icon_file({png, png, png, png});
+    for (std::size_t i = 1; i < 4; ++i)
+        shared = patched(shared, entry_at(i) + 12, std::uint32_t(entry_at(4)));
+    shared.resize(entry_at(4) + png.size());
+
+    struct row {
+        const char* name;
+        bytes data;
+        std::string lint_out;  // "FILE" stands for the file's name
+        std::string pack_err;
+        bool packed;
+    };
+    const std::string dup =
+        ": warning: 16 x 16 at 32 bits, as image 0: Windows shows image 0, Firefox image 3 "
+        "[duplicate-image]\n";
+    const row rows[] = {
+        {"overlapping PNG streams", overlapping,
+         "FILE: image 0: error: the PNG stream does not start with an IHDR chunk [png-no-ihdr]\n"
+         "FILE: image 0: error: the IDAT chunk at byte 78 has CRC 00000000, its bytes give 1B146A9B "
+         "[png-crc]\n"
+         "FILE: image 0: error: the file ends at byte 174, inside the PNG stream and before its IEND chunk "
+         "[image-truncated]\n"
+         "FILE: image 1: warning: the image starts at byte 86, inside image 0's bytes, which run to 173 and "
+         "were "
+         "examined already; it is not examined again [image-overlap]\n"
+         "FILE: image 2: warning: the image starts at byte 102, inside image 0's bytes, which run to 173 and "
+         "were "
+         "examined already; it is not examined again [image-overlap]\n"
+         "FILE: image 3: warning: the image starts at byte 118, inside image 0's bytes, which run to 173 and "
+         "were "
+         "examined already; it is not examined again [image-overlap]\n"
+         "FILE: image 1" +
+             dup + "FILE: image 2" + dup + "FILE: image 3" + dup,
+         "FILE: image 0: error: the PNG stream does not start with an IHDR chunk [png-no-ihdr]\n"
+         "FILE: image 0: error: the file ends at byte 174, inside the PNG stream and before its IEND chunk "
+         "[image-truncated]\n"
+         "FILE: image 0: error: the IDAT chunk at byte 78 has CRC 00000000, its bytes give 1B146A9B "
+         "[png-crc]\n"
+         "FILE: image 1: error: its bytes start inside image 0's, which were examined already "
+         "[pack-overlap]\n"
+         "FILE: image 2: error: its bytes start inside image 0's, which were examined already "
+         "[pack-overlap]\n"
+         "FILE: image 3: error: its bytes start inside image 0's, which were examined already "
+         "[pack-overlap]\n"
+         "out.ico: error: not written, since the inputs have errors [pack-not-written]\n",
+         false},
+        {"entries on one image", shared,
+         "FILE: image 1: warning: the image's bytes 70 to 142 overlap image 0's, which run to 142 "
+         "[image-overlap]\n"
+         "FILE: image 2: warning: the image's bytes 70 to 142 overlap image 0's, which run to 142 "
+         "[image-overlap]\n"
+         "FILE: image 3: warning: the image's bytes 70 to 142 overlap image 0's, which run to 142 "
+         "[image-overlap]\n"
+         "FILE: image 1" +
+             dup + "FILE: image 2" + dup + "FILE: image 3" + dup,
+         "FILE: image 1: note: skipped: 16 x 16, 32 bits/pixel already given by FILE, image 0 "
+         "[pack-duplicate]\n"
+         "FILE: image 2: note: skipped: 16 x 16, 32 bits/pixel already given by FILE, image 0 "
+         "[pack-duplicate]\n"
+         "FILE: image 3: note: skipped: 16 x 16, 32 bits/pixel already given by FILE, image 0 "
+         "[pack-duplicate]\n",
+         true},
+    };
+    const auto named = [](std::string text) {
+        for (std::size_t at = text.find("FILE"); at != std::string::npos; at = text.find("FILE", at)) {
+            text.replace(at, 4, "in.ico");
+        }
+        return text;
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const scratch_dir dir;
+        dir.put("in.ico", r.data);
+        const run_result linted = run_program(lint, {"in.ico"}, {.cwd = dir.path()});
+        EXPECT_TRUE(same_text(linted.out, named(r.lint_out)));
+        EXPECT_EQ(linted.status, r.packed ? 0 : 1);
+        const run_result packed = run_program(pack, {"-o", "out.ico", "in.ico"}, {.cwd = dir.path()});
+        EXPECT_TRUE(same_text(packed.err, named(r.pack_err)));
+        EXPECT_EQ(packed.status, r.packed ? 0 : 1);
+        EXPECT_EQ(read_file(dir.file("out.ico")).size(), r.packed ? entry_at(1) + png.size() : 0u);
+    }
 }
 
 // A name in Greek and Chinese, outside any ANSI code page: Windows programs

@@ -119,9 +119,10 @@ bytes png_stream(std::uint32_t width, std::uint32_t height, std::uint8_t bit_dep
     ihdr.insert(ihdr.end(), {bit_depth, color_type, 0, 0, 0});
     bytes data(data_size);
     for (std::size_t i = 0; i < data_size; ++i) data[i] = static_cast<std::uint8_t>(i * 13 + 5);
-    for (const bytes& chunk : {png_chunk("IHDR", ihdr), png_chunk("IDAT", data), png_chunk("IEND", {})}) {
-        out.insert(out.end(), chunk.begin(), chunk.end());
-    }
+    std::vector<bytes> chunks = {png_chunk("IHDR", ihdr), png_chunk("IDAT", data), png_chunk("IEND", {})};
+    // A palette image has its palette before its data: black and white.
+    if (color_type == 3) chunks.insert(chunks.begin() + 1, png_chunk("PLTE", {0, 0, 0, 255, 255, 255}));
+    for (const bytes& chunk : chunks) out.insert(out.end(), chunk.begin(), chunk.end());
     return out;
 }
 

@@ -44,8 +44,9 @@ bytes png_image(std::size_t size);
 std::uint32_t reference_crc(const bytes& data);
 // One PNG chunk: length, `type` (four letters), `data`, and its CRC.
 bytes png_chunk(const char* type, const bytes& data);
-// A whole PNG stream: the signature, IHDR, an IDAT of `data_size` patterned
-// bytes (not real image data: the checks never inflate it) and IEND.
+// A whole PNG stream: the signature, IHDR, for a palette image (colour type
+// 3) a PLTE of two colours, an IDAT of `data_size` patterned bytes (not real
+// image data: the checks never inflate it) and IEND.
 bytes png_stream(std::uint32_t width, std::uint32_t height, std::uint8_t bit_depth = 8,
                  std::uint8_t color_type = 6, std::size_t data_size = 16);
 

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <string>
 #include <vector>
 
@@ -29,7 +33,7 @@ TEST(ImageChecks, FactsOfEachKind) {
     const bytes png = png_stream(48, 32, 8, 6, 100);
     const std::vector<facts_row> rows = {
         {"RGBA PNG", png, image_kind::png, 48, 32, 32, 0, std::int64_t(png.size())},
-        {"palette PNG", png_stream(16, 16, 4, 3), image_kind::png, 16, 16, 4, 0, 8 + 25 + 28 + 12},
+        {"palette PNG", png_stream(16, 16, 4, 3), image_kind::png, 16, 16, 4, 0, 8 + 25 + 18 + 28 + 12},
         // Trailing bytes after IEND are not part of the stream.
         {"PNG with trailing bytes", cut(png, png.size() + 7), image_kind::png, 48, 32, 32, 0,
          std::int64_t(png.size())},
@@ -58,6 +62,26 @@ TEST(ImageChecks, FactsOfEachKind) {
         EXPECT_EQ(facts.size, r.size) << r.name;
     }
 }
+
+#ifndef _WIN32
+// An image where the stream cannot be positioned is an error, never silence.
+TEST(ImageChecks, AnImageThatCannotBeReachedIsAnError) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::FILE* const stream = fdopen(ends[0], "rb");
+    ASSERT_NE(stream, nullptr);
+    std::vector<finding> found;
+    const image_facts facts = examine_image(stream, 3, 0xC0000000, 100, 100, found);
+    std::fclose(stream);
+    close(ends[1]);
+    EXPECT_EQ(facts.kind, image_kind::unknown);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_STREQ(found[0].id, "image-unreachable");
+    EXPECT_EQ(found[0].level, severity::error);
+    EXPECT_EQ(found[0].message,
+              "the image at byte 3221225472 can't be read: the file can't be positioned there");
+}
+#endif
 
 TEST(ImageChecks, Crc32MatchesKnownValues) {
     const std::string digits = "123456789";

@@ -4,11 +4,17 @@
 // exists, and the open fails as for a missing file when "<path>.gone" exists.
 // A stream opened on a path beside which "<path>.unmeasured" exists cannot
 // seek to its end, as for some /proc and FUSE files.
+// When ICON_FSYNC_LOG names a file, each folder written out with fsync adds
+// the line "folder" to it, so that a test can see that a rename was made
+// durable.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 
@@ -69,4 +75,20 @@ extern "C" int fclose(std::FILE* stream) {
     static const auto real = reinterpret_cast<fclose_function>(dlsym(RTLD_NEXT, "fclose"));
     unmeasured().erase(stream);
     return real(stream);
+}
+
+extern "C" int fsync(int fd) {
+    using fsync_function = int (*)(int);
+    static const auto real = reinterpret_cast<fsync_function>(dlsym(RTLD_NEXT, "fsync"));
+    struct stat st {};
+    const char* log = std::getenv("ICON_FSYNC_LOG");
+    if (log != nullptr && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        const int out = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (out >= 0) {
+            const ssize_t written = write(out, "folder\n", 7);
+            static_cast<void>(written);
+            close(out);
+        }
+    }
+    return real(fd);
 }

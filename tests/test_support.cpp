@@ -278,15 +278,12 @@ bool programs_run_emulated() {
 #endif
 }
 
-run_result run_program(const std::string& program, const std::vector<std::string>& args,
-                       const run_options& options) {
-    const scratch_dir capture;
-    const std::string out_path = options.out_file.empty() ? capture.file("stdout") : options.out_file;
-    const std::string err_path = options.err_file.empty() ? capture.file("stderr") : options.err_file;
+std::vector<std::string> command_of(const std::string& program, const std::vector<std::string>& args,
+                                    bool host_tool) {
     // ICON_TEST_WRAPPER, when set, is a command (such as a valgrind call)
     // that each program is run under.
     std::vector<std::string> argv;
-    if (!options.host_tool) {
+    if (!host_tool) {
         argv = words_of(std::getenv("ICON_TEST_WRAPPER"));
 #ifdef ICON_TARGET_EMULATOR
         for (const std::string& word : words_of(ICON_TARGET_EMULATOR)) argv.push_back(word);
@@ -294,6 +291,15 @@ run_result run_program(const std::string& program, const std::vector<std::string
     }
     argv.push_back(program);
     argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+run_result run_program(const std::string& program, const std::vector<std::string>& args,
+                       const run_options& options) {
+    const scratch_dir capture;
+    const std::string out_path = options.out_file.empty() ? capture.file("stdout") : options.out_file;
+    const std::string err_path = options.err_file.empty() ? capture.file("stderr") : options.err_file;
+    const std::vector<std::string> argv = command_of(program, args, options.host_tool);
 #ifdef _WIN32
     if (options.in_child) throw std::logic_error("in_child runs only on POSIX");
 #endif

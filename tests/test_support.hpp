@@ -90,6 +90,11 @@ struct run_options {
     std::function<void()> in_child = {};
 };
 
+// The command run_program runs: `program` and `args`, under the wrapper or
+// emulator the built programs run under, unless `host_tool`.
+std::vector<std::string> command_of(const std::string& program, const std::vector<std::string>& args,
+                                    bool host_tool = false);
+
 // Runs `program` with `args` (not counting argv[0]), with standard input
 // from the null device and standard output and error captured apart. When
 // the environment holds ICON_TEST_WRAPPER, the program runs under that
