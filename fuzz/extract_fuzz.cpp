@@ -4,9 +4,9 @@
 // to the file at most. The run must end with status 1 exactly when it
 // reports an error, one diagnostic a line, one listing line a file written
 // and no other file left; every PNG file listed as kept must be bytes of
-// the input (one converted a PNG stream), every icon or cursor file a
-// directory of images laid out one after the other, each bytes of the
-// input, and all the bytes kept must add up to the input at most.
+// the input (one converted a PNG stream that decodes), every icon or cursor
+// file a directory of images laid out one after the other, each bytes of
+// the input, and all the bytes kept must add up to the input at most.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +17,7 @@
 #include "extract_icons.hpp"
 #include "fuzz_support.hpp"
 #include "pe_resources.hpp"
+#include "png_codec.hpp"
 
 using fuzz::bytes;
 using fuzz::check;
@@ -152,8 +153,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
                       "a PNG file kept but not bytes of the input");
                 kept += written.size();
             } else {
-                check(written.size() >= 8 && written[0] == 0x89 && written[1] == 'P',
-                      "a converted file not PNG");
+                rgba_image image;
+                check(decode_png(written.data(), written.size(), image) == image_status::ok,
+                      "a converted file that does not decode");
             }
         } else {
             check(listed_as_kept(listing, name, json), "a group's file not listed as kept");
