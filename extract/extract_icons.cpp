@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "bitmap_png.hpp"
+#include "escape.hpp"
 #include "file_checks.hpp"
 #include "icon_records.hpp"
 #include "image_checks.hpp"
@@ -29,7 +30,7 @@ constexpr std::int64_t max_input_size = INT32_MAX;
 // One line on standard error: "PATH: [WHERE: ]severity: message [id]".
 void diagnose(const std::string& path, const std::string& where, severity level, const char* id,
               const std::string& message) {
-    std::string line = printed_name(path) + ": ";
+    std::string line = escaped_name(path) + ": ";
     if (!where.empty()) line += where + ": ";
     line += severity_name(level);
     line += ": ";
@@ -204,7 +205,7 @@ class extractor {
             taken.emplace(start, std::pair{end, i});
             image_source source;
             source.where = where;
-            source.of = where + " of " + printed_name(input.path);
+            source.of = where + " of " + escaped_name(input.path);
             source.json_image = std::to_string(i);
             source.offset = static_cast<std::uint32_t>(image.entry.dwImageOffset);
             source.facts = image.facts;
@@ -225,7 +226,7 @@ class extractor {
             diagnose(input.path, "", severity::note, "extract-no-groups", "holds no icon or cursor groups");
         for (const resource_group& group : walked.groups) {
             const std::string name = resource_name_text(group.name);
-            const std::string label = (group.cursor ? "cursor group " : "icon group ") + printed_name(name);
+            const std::string label = (group.cursor ? "cursor group " : "icon group ") + escaped_name(name);
             bool clean = true;
             for (const finding& f : group.findings) {
                 report(input.path, f.image >= 0 ? label + ": image " + std::to_string(f.image) : label, f);
@@ -294,7 +295,7 @@ class extractor {
         if (!placed) return;
         written_file listed;
         listed.output = path;
-        listed.source = label + " of " + printed_name(input.path);
+        listed.source = label + " of " + escaped_name(input.path);
         listed.json_image = json_name;
         listed.images = count;
         list(input, listed);
@@ -320,7 +321,7 @@ class extractor {
             if (!clean) continue;
             image_source source;
             source.where = where;
-            source.of = "image " + std::to_string(i) + " of " + label + " of " + printed_name(input.path);
+            source.of = "image " + std::to_string(i) + " of " + label + " of " + escaped_name(input.path);
             source.json_image = json_name;
             source.entry = index;
             source.offset = image.offset;
@@ -484,7 +485,7 @@ class extractor {
                         : std::string("null")) +
                    ",\"kept\":" + (f.kept ? "true" : "false") + "}\n";
         } else {
-            line = printed_name(f.output) + ": " + f.source;
+            line = escaped_name(f.output) + ": " + f.source;
             if (f.width >= 0) {
                 line += ", " + std::to_string(f.width) + " x " + std::to_string(f.height) + ", " +
                         pixels(static_cast<std::uint16_t>(f.bits));

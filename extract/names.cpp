@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "escape.hpp"
 #include "platform.hpp"
 
 namespace {
@@ -48,32 +47,4 @@ std::string name_register::unique(const std::string& base, const std::string& ex
         name = base + "~" + std::to_string(suffix) + extension;
         if (given_.insert(lower(name)).second) return name;
     }
-}
-
-std::string printed_name(std::string_view name) {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < name.size();) {
-        const auto c = static_cast<unsigned char>(name[i]);
-        const std::size_t length = utf8_sequence_length(name, i);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (length == 0 || c < 0x20 || c == 0x7F) {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 0xFu];
-        } else {
-            out.append(name, i, length);
-            i += length;
-            continue;
-        }
-        ++i;
-    }
-    return out;
 }

@@ -1,5 +1,4 @@
-// File names: those icon-extract makes for what it writes, and every name
-// as its text output shows it.
+// The file names icon-extract makes for what it writes.
 //
 // A file written is named from its input and what it holds:
 //   <stem>-<image>-<width>x<height>-<bits>.png   an image of an icon or cursor file
@@ -41,10 +40,3 @@ class name_register {
     std::set<std::string> given_;                  // lower-case
     std::map<std::string, unsigned> next_suffix_;  // lower-case base + extension
 };
-
-// A name as the text output shows it: each byte below 0x20, 0x7F and every
-// byte that is not part of valid UTF-8 as a C escape (\n, \t, \r, \x1b,
-// \xff), a backslash as \\, everything else as it is. Lines of text output
-// can then never be forged by a name. Every name printed as text goes
-// through this one function.
-std::string printed_name(std::string_view name);
