@@ -441,7 +441,7 @@ class extractor {
     }
 
     // Nothing is at `path`, or a file that may be replaced: with --force,
-    // and neither an input nor where a standard stream goes.
+    // neither an input nor where a standard stream goes, and writable.
     bool replaceable(const std::string& path) {
         const char* problem = nullptr;
         switch (kind_of_path(path.c_str())) {
@@ -461,6 +461,9 @@ class extractor {
                     problem = "can't be replaced: it is also standard output";
                 } else if (path_matches_stream(path.c_str(), stderr) != file_match::different) {
                     problem = "can't be replaced: it is also standard error";
+                } else if (!may_write(path.c_str())) {
+                    // Read-only files are kept, though a rename could replace them.
+                    problem = "can't be replaced: no permission to write to it";
                 }
                 break;
             }

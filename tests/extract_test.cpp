@@ -7,6 +7,8 @@
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -790,6 +792,106 @@ TEST(Extract, ExistingFiles) {
     for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(dir.file("small"))) ++files;
     EXPECT_EQ(files, 1u);
 #endif
+}
+
+// With --force, a file is replaced as icon-pack replaces its output: never
+// one the user may not write, keeping its permission bits, owner and group,
+// through its symbolic links, with no temporary file left beside it.
+TEST(Extract, FilesReplacedSafely) {
+    const bytes png = png_stream(16, 16, 8, 6, 300);
+    const bytes old = {1, 2, 3};
+    const std::string name = "app-0-16x16-32.png";
+    const std::string listed = name + ": image 0 of app.ico, 16 x 16, 32 bits/pixel, PNG kept\n";
+    struct row {
+        const char* name;
+        // Makes the file in `dir` that the run replaces as `name` and
+        // answers the file that holds its bytes.
+        std::function<std::string(const scratch_dir& dir)> make;
+        std::string out;
+        std::string err;
+        int mode = -1;  // the file's permission bits afterwards; -1: not checked
+        bool as_nobody = false;
+        bool root_only = false;
+        bool posix_only = false;
+    };
+    const auto existing = [&](std::filesystem::perms mode) {
+        return [&, mode](const scratch_dir& dir) {
+            std::string file = dir.put(name, old);
+            std::filesystem::permissions(file, mode);
+            return file;
+        };
+    };
+    using perms = std::filesystem::perms;
+#ifdef _WIN32
+    const bool root = false;
+#else
+    const bool root = geteuid() == 0;
+#endif
+    std::vector<row> rows = {
+        {"a read-only file kept", existing(perms::owner_read | perms::group_read | perms::others_read), "",
+         name + ": error: can't be replaced: no permission to write to it [extract-output]\n"},
+        {"its permission bits kept", existing(perms::owner_read | perms::owner_write | perms::group_read),
+         listed, "", 0640, false, false, true},
+#ifndef _WIN32
+        {"a symbolic link: its file replaced, the link kept",
+         [&](const scratch_dir& dir) {
+             std::filesystem::create_directory(dir.file("sub"));
+             std::string file = dir.put("sub/real.png", old);
+             if (symlink("sub/real.png", dir.file(name).c_str()) != 0) ADD_FAILURE() << "symlink";
+             return file;
+         },
+         listed, "", -1, false, false, true},
+        {"an owner that cannot be kept: nothing written",
+         [&](const scratch_dir& dir) {
+             chmod(dir.path().c_str(), 0777);
+             std::string file = dir.put(name, old);
+             chmod(file.c_str(), 0666);
+             return file;
+         },
+         "", name + ": error: can't keep the owner of the existing file [extract-owner]\n", 0666, true, true,
+         true},
+#endif
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        if ((r.root_only && !root) || (r.posix_only && on_windows)) continue;
+        const scratch_dir dir;
+        const std::string file = r.make(dir);
+        dir.put("app.ico", icon_file({png}));
+        run_options options{.cwd = dir.path()};
+#ifndef _WIN32
+        if (r.as_nobody) {
+            chmod(dir.file("app.ico").c_str(), 0644);
+            options.in_child = [] {
+                if (setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
+            };
+        }
+#endif
+        const run_result result = run_program(extract, {"--force", "app.ico"}, options);
+        EXPECT_EQ(result.status, r.err.empty() ? 0 : 1);
+        EXPECT_EQ(result.out, r.out);
+        EXPECT_EQ(result.err, r.err);
+        EXPECT_EQ(read_file(file), r.err.empty() ? png : old);
+        for (const std::string& folder : {dir.path(), dir.file("sub")}) {
+            if (!std::filesystem::exists(folder)) continue;
+            for (const auto& item : std::filesystem::directory_iterator(folder)) {
+                EXPECT_FALSE(item.path().string().ends_with(".tmp")) << item.path();
+            }
+        }
+#ifndef _WIN32
+        if (std::filesystem::exists(dir.file("sub"))) {
+            EXPECT_TRUE(std::filesystem::is_symlink(dir.file(name)));
+        }
+        struct stat st {};
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        if (r.mode >= 0) {
+            EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(r.mode));
+        }
+#endif
+        // A read-only file cannot be removed with its folder on Windows.
+        std::error_code ignored;
+        std::filesystem::permissions(file, perms::owner_read | perms::owner_write, ignored);
+    }
 }
 
 // Bitmap images come out as PNG files of the pixels that the peers decode
