@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
         // bit 3 a bitmap of 16; bit 4 linear light), beside kept sizes,
         // damaged, and too small to make every size from.
         const std::vector<bytes> masters = encoded_pngs();
-        const bytes master = masters.back();
+        const bytes& master = masters.back();
         save(folder, name(), fuzz::join_inputs(4, {master}));
         save(folder, name(), fuzz::join_inputs(4 | 8, {master, p16}));
         save(folder, name(),
