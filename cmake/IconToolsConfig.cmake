@@ -7,7 +7,8 @@
 #   icon_tools_add_icon(app app.ico)
 #
 # gives the programs as imported executables, IconTools::icon-bundler,
-# IconTools::icon-inspector, IconTools::icon-lint and IconTools::icon-pack,
+# IconTools::icon-inspector, IconTools::icon-lint, IconTools::icon-pack and
+# IconTools::icon-extract,
 # icon_tools_bundle(), which adds a build rule that bundles icon files with
 # icon-bundler, icon_tools_pack(), which adds one that packs PNG files with
 # icon-pack or makes every size of an icon from one master image, and

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "file_checks.hpp"
+#include "json_text.hpp"
 
 enum class output_format { text, json };
 
@@ -20,9 +21,6 @@ struct lint_command {
 // The lines of one file's report, in `format`, ending in '\n'; nothing for a
 // file without findings. Text lines show the path as escaped_name does.
 std::string format_report(const std::string& path, const file_report& report, output_format format);
-
-// A JSON string literal holding `text`; bytes that are not UTF-8 become U+FFFD.
-std::string json_string(const std::string& text);
 
 // Lints one file and writes its findings to standard output as they are
 // made: 0 when it has no error, 1 when it has, 2 when it cannot be opened or

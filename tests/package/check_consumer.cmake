@@ -127,6 +127,12 @@ foreach(attempt 1 2)
   endif()
 endforeach()
 file(COPY_FILE ${EXAMPLES}/icon-16.png ${src}/icon-16.png)
+# The extracted image: png.ico's bytes from its image's offset, 22.
+file(READ ${src}/png.ico stored OFFSET 22 HEX)
+file(READ ${build}/extracted/png-0-32x32-32.png extracted HEX)
+if(NOT stored STREQUAL extracted)
+  message(FATAL_ERROR "extracted/png-0-32x32-32.png is not the PNG image of png.ico")
+endif()
 # An input that is not an icon: the build fails, and the bundle made before
 # stays as it was.
 file(COPY_FILE ${src}/truecolor.ico ${WORK_DIR}/truecolor.ico)
