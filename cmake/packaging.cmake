@@ -34,7 +34,8 @@ License: Expat
  ${licence_text}
 ")
 if(WIN32)
-  # The Windows .zip: the programs, the README and the licence.
+  # The Windows .zip: the programs, their manual pages as text (man/), the
+  # README and the licence.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT archive_licence EXCLUDE_FROM_ALL)
@@ -61,23 +62,35 @@ endif()
 add_custom_target(package_docs ALL DEPENDS ${changelog})
 if(NOT WIN32)
   install(FILES ${docs}/copyright ${changelog} DESTINATION ${ICON_DOC_DIR})
+  # Bash completion, one file a program, named after it, where
+  # bash-completion loads it from when the program is first completed.
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/icon-bundler ${PROJECT_SOURCE_DIR}/completion/icon-inspector
+                ${PROJECT_SOURCE_DIR}/completion/icon-lint ${PROJECT_SOURCE_DIR}/completion/icon-pack
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
 
 # The CMake package: find_package(IconTools) in another project gives the
-# programs as IconTools::icon-bundler, IconTools::icon-inspector and
-# IconTools::icon-lint, IconTools::icon-pack, icon_tools_bundle() and
-# icon_tools_pack(). The programs run on the machine that builds, so the
-# version file does not ask for the consumer's pointer size.
+# programs as IconTools::icon-bundler, IconTools::icon-inspector,
+# IconTools::icon-lint, IconTools::icon-pack and IconTools::icon-extract,
+# icon_tools_bundle(), icon_tools_pack() and icon_tools_add_icon(). The
+# programs run on the machine that builds, so the version file does not ask
+# for the consumer's pointer size.
 install(EXPORT IconToolsTargets NAMESPACE IconTools:: DESTINATION ${ICON_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/IconToolsConfig.cmake ${CMAKE_CURRENT_LIST_DIR}/IconToolsBundle.cmake
-              ${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/IconToolsPack.cmake ${PROJECT_BINARY_DIR}/IconToolsConfigVersion.cmake
         DESTINATION ${ICON_CMAKE_DIR})
+
+# What the build makes of the packages' contents, for a package made without
+# the rest of the build (tests/package/check_lintian.sh): whatever a build
+# rule makes for installation joins it.
+add_custom_target(package_contents)
+add_dependencies(package_contents icon-bundler icon-inspector icon-lint icon-pack icon-extract man_pages package_docs)
 
 # Packages: `cpack` in a build folder makes a .deb and a .tar.gz.
 set(CPACK_PACKAGE_NAME icon-tools)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "inspect and merge Windows icon (.ico) files")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "inspect, merge, make and take apart Windows icon (.ico) files")
 set(CPACK_PACKAGE_DESCRIPTION "Console programs for ICO icon files.
 icon-inspector lists what the directory and the image headers of icon
 files say, and reports bitmap images whose stored size differs from what
@@ -88,7 +101,11 @@ icon-lint checks icon and cursor files for what keeps Windows and the
 browsers from showing every image as intended.
 
 icon-pack makes an icon file from PNG files (and icon or cursor files),
-each image's bytes unchanged and every directory entry made from its image.")
+each image's bytes unchanged and every directory entry made from its image.
+
+icon-extract writes every image of icon and cursor files as a PNG file,
+and every icon and cursor group of Windows programs and libraries as the
+icon or cursor file that went into it.")
 set(CPACK_PACKAGE_CONTACT "${ICON_CONTACT}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB TGZ)

@@ -1,12 +1,12 @@
 # Bundles the example icons into one file, inspects the result and lints the
 # examples and the bundle, packs the example PNG files into an icon and
 # inspects that too, makes every Windows size from one master PNG and lints
-# that icon, printing
+# that icon, takes icons and the example library apart, printing
 # each command as run from a scratch folder that holds copies of the
 # examples, then its standard output, its standard error and its exit status.
 #
 #   cmake -DBUNDLER=<icon-bundler> -DINSPECTOR=<icon-inspector> -DLINT=<icon-lint> -DPACK=<icon-pack>
-#         -DEXAMPLES=<this folder> -DWORK_DIR=<scratch folder>
+#         -DEXTRACT=<icon-extract> -DEXAMPLES=<this folder> -DWORK_DIR=<scratch folder>
 #         [-DEXPECTED=<transcript file>] [-DQUOTED_IN=<README.md>]
 #         [-DEMULATOR=<command|argument|...>] -P demo.cmake
 #
@@ -16,7 +16,7 @@
 # a cross build. execute_process reads the CR LF that ends each line of a
 # Windows program as LF.
 
-foreach(var BUNDLER INSPECTOR LINT PACK EXAMPLES WORK_DIR)
+foreach(var BUNDLER INSPECTOR LINT PACK EXTRACT EXAMPLES WORK_DIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "demo.cmake: ${var} is not set")
   endif()
@@ -27,9 +27,10 @@ endforeach()
 set(inputs palette.ico truecolor.ico png.ico pointer.cur damaged.ico)
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
-foreach(name IN LISTS inputs ITEMS icon-16.png icon-32.png icon-48.png logo-512.png)
+foreach(name IN LISTS inputs ITEMS icon-16.png icon-32.png icon-48.png logo-512.png resources.dll)
   file(COPY "${EXAMPLES}/${name}" DESTINATION "${WORK_DIR}")
 endforeach()
+file(MAKE_DIRECTORY "${WORK_DIR}/icons")
 
 set(transcript "")
 
@@ -66,6 +67,12 @@ run_step("${PACK}" icon-pack -o app.ico app.ico damaged.ico)
 run_step("${PACK}" icon-pack -o logo.ico --sizes=windows --bitmap=16 logo-512.png)
 run_step("${LINT}" icon-lint logo.ico)
 run_step("${PACK}" icon-pack -o logo.ico logo-512.png)
+# Every image as a PNG file, but the ones with errors; then the icons and
+# the cursor of a Windows library as the files that went into it.
+run_step("${EXTRACT}" icon-extract png.ico damaged.ico)
+run_step("${EXTRACT}" icon-extract -d icons resources.dll)
+run_step("${INSPECTOR}" icon-inspector icons/resources-1.ico)
+run_step("${EXTRACT}" icon-extract --format=json -d icons --png resources.dll)
 
 # message() adds the last line end of its own.
 string(REGEX REPLACE "\n$" "" shown "${transcript}")

@@ -12,6 +12,9 @@ bytes. Run it from anywhere; the files land beside this script.
                  off by the end of the file
   icon-16.png, icon-32.png, icon-48.png
                  one 8-bit RGBA PNG file per size, as a designer hands them over
+  resources.dll  a 32-bit resource-only Windows library: palette.ico as icon
+                 group 1, png.ico as icon group APP and pointer.cur as cursor
+                 group 2, laid out as resource compilers lay them out
   logo-512.png   the motif drawn once at 512 x 512 with smooth edges, the
                  master that icon-pack --sizes makes every size from
 """
@@ -202,6 +205,108 @@ def icon_file(entries, id_type=1):
     return out
 
 
+RT_CURSOR, RT_ICON, RT_GROUP_CURSOR, RT_GROUP_ICON = 1, 3, 12, 14
+
+
+def group_resources(ico, name, first_id):
+    """The resources a resource compiler makes of an icon or cursor file:
+    one image resource per image, ids from first_id, and the group. A cursor
+    image starts with its hotspot; its group entry gives the width, twice
+    the height, 1 plane, 1 bit and the size with the hotspot."""
+    _, id_type, count = struct.unpack_from("<HHH", ico, 0)
+    cursor = id_type == 2
+    group = bytearray(struct.pack("<HHH", 0, id_type, count))
+    images = []
+    for i in range(count):
+        width, height, colours, reserved, planes, bits, size, offset = struct.unpack_from("<BBBBHHII", ico, 6 + 16 * i)
+        image = ico[offset:offset + size]
+        if cursor:
+            image = struct.pack("<HH", planes, bits) + image
+            group += struct.pack("<HHHHI", width or 256, 2 * (height or 256), 1, 1, len(image))
+        else:
+            group += ico[6 + 16 * i:6 + 16 * i + 12]
+        group += struct.pack("<H", first_id + i)
+        images.append((RT_CURSOR if cursor else RT_ICON, first_id + i, bytes(image)))
+    return images + [(RT_GROUP_CURSOR if cursor else RT_GROUP_ICON, name, bytes(group))]
+
+
+def resource_library(resources):
+    """A 32-bit (PE32) Windows library of one section, .rsrc, holding
+    (type, name or id, data) resources in language 1033 (US English). Each
+    level of the resource tree lists named entries first, in order, then
+    ids in ascending order; the data entries, names and data follow."""
+    rva, file_alignment = 0x1000, 0x200
+    tree = {}
+    for number, (kind, name, data) in enumerate(resources):
+        tree.setdefault(kind, {})[name] = number
+    key = lambda name: (0, name, 0) if isinstance(name, str) else (1, "", name)
+    # Where each part of the section goes.
+    at = 16 + 8 * len(tree)
+    type_at, name_at = {}, {}
+    for kind in sorted(tree):
+        type_at[kind] = at
+        at += 16 + 8 * len(tree[kind])
+    for kind in sorted(tree):
+        for name in sorted(tree[kind], key=key):
+            name_at[kind, name] = at
+            at += 16 + 8
+    entries_at = at
+    at += 16 * len(resources)
+    string_at = {}
+    for _, name, _ in resources:
+        if isinstance(name, str) and name not in string_at:
+            string_at[name] = at
+            at += 2 + 2 * len(name)
+    data_at = []
+    for _, _, data in resources:
+        at = (at + 7) // 8 * 8
+        data_at.append(at)
+        at += len(data)
+    section = bytearray(at)
+
+    def directory(offset, named, ids, children):
+        struct.pack_into("<IIHHHH", section, offset, 0, 0, 0, 0, named, ids)
+        for k, (name_field, target) in enumerate(children):
+            struct.pack_into("<II", section, offset + 16 + 8 * k, name_field, target)
+
+    directory(0, 0, len(tree), [(kind, 0x80000000 | type_at[kind]) for kind in sorted(tree)])
+    for kind in sorted(tree):
+        names = sorted(tree[kind], key=key)
+        named = sum(isinstance(n, str) for n in names)
+        directory(type_at[kind], named, len(names) - named,
+                  [(0x80000000 | string_at[n] if isinstance(n, str) else n, 0x80000000 | name_at[kind, n])
+                   for n in names])
+        for name in names:
+            directory(name_at[kind, name], 0, 1, [(1033, entries_at + 16 * tree[kind][name])])
+    for number, (_, _, data) in enumerate(resources):
+        struct.pack_into("<IIII", section, entries_at + 16 * number, rva + data_at[number], len(data), 0, 0)
+        section[data_at[number]:data_at[number] + len(data)] = data
+    for name, offset in string_at.items():
+        section[offset:offset + 2 + 2 * len(name)] = struct.pack("<H", len(name)) + name.encode("utf-16-le")
+
+    raw_size = (len(section) + file_alignment - 1) // file_alignment * file_alignment
+    image_size = rva + (len(section) + rva - 1) // rva * rva
+    headers = bytearray(file_alignment)
+    headers[0:2] = b"MZ"
+    struct.pack_into("<I", headers, 60, 64)
+    # PE signature and file header: i386, one section, a 224-byte optional
+    # header, a 32-bit DLL.
+    struct.pack_into("<4sHHIIIHH", headers, 64, b"PE\0\0", 0x14C, 1, 0, 0, 0, 224, 0x2102)
+    optional = 88
+    struct.pack_into("<H", headers, optional, 0x10B)
+    struct.pack_into("<I", headers, optional + 28, 0x10000000)  # ImageBase
+    struct.pack_into("<II", headers, optional + 32, rva, file_alignment)
+    struct.pack_into("<HH", headers, optional + 40, 4, 0)  # operating system version
+    struct.pack_into("<HH", headers, optional + 48, 4, 0)  # subsystem version
+    struct.pack_into("<II", headers, optional + 56, image_size, file_alignment)
+    struct.pack_into("<HH", headers, optional + 68, 2, 0)  # a GUI subsystem
+    struct.pack_into("<I", headers, optional + 92, 16)  # NumberOfRvaAndSizes
+    struct.pack_into("<II", headers, optional + 96 + 2 * 8, rva, len(section))
+    struct.pack_into("<8sIIII", headers, optional + 224, b".rsrc", len(section), rva, raw_size, file_alignment)
+    struct.pack_into("<I", headers, optional + 224 + 36, 0x40000040)  # initialised data, readable
+    return bytes(headers) + bytes(section) + bytes(raw_size - len(section))
+
+
 def write(name, data):
     with open(os.path.join(HERE, name), "wb") as f:
         f.write(data)
@@ -233,6 +338,14 @@ def main():
     for size in (16, 32, 48):
         write("icon-%d.png" % size, png_image(size))
     write("logo-512.png", master_image(512))
+
+    def example(name):
+        with open(os.path.join(HERE, name), "rb") as f:
+            return f.read()
+
+    write("resources.dll", resource_library(group_resources(example("palette.ico"), 1, 1)
+                                            + group_resources(example("png.ico"), "APP", 4)
+                                            + group_resources(example("pointer.cur"), 2, 1)))
 
 
 if __name__ == "__main__":

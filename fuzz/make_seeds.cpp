@@ -1,5 +1,5 @@
 // Writes the starting corpus of a fuzz target into a folder, built here from
-// the ICO layout: make_seeds <records|inspector|bundler|lint|pack|image> <folder>.
+// the ICO and PE layouts: make_seeds <records|inspector|bundler|lint|pack|extract|image> <folder>.
 #include <spng.h>
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 
 #include "bundle_inputs.hpp"
 #include "ico_builder.hpp"
+#include "pe_builder.hpp"
 #include "png_codec.hpp"
 
 namespace {
@@ -24,6 +25,38 @@ using icon_test::patched;
 using icon_test::png_image;
 using icon_test::png_stream;
 using icon_test::sized_bitmap;
+
+// Windows libraries, 32- and 64-bit, holding icon and cursor groups of PNG
+// images and bitmaps, named and numbered, and the same broken as hostile
+// files break them: a tree that loops, a section past the end, sizes past
+// 4 GiB, groups that name missing or shared images.
+std::vector<bytes> pe_files() {
+    using icon_test::group_resources;
+    using icon_test::joined;
+    const bytes png = png_stream(16, 16);
+    const bytes icons = icon_file({png, sized_bitmap(32, 64, 4), png_stream(48, 48, 8, 2)});
+    const bytes cursor = patched(icon_file({sized_bitmap(16, 32, 1)}, 2), 6 + 4, 0x00050003u);
+    const std::vector<icon_test::pe_resource> resources =
+        joined({group_resources(icons, u"", 1, 1), group_resources(icon_file({png}), u"MAIN", 0, 4),
+                group_resources(cursor, u"", 2, 1)});
+    const icon_test::pe_built small = icon_test::pe_file(group_resources(icon_file({png}), u"", 1, 1));
+    const icon_test::pe_built both = icon_test::pe_file(resources);
+    const std::size_t types = small.tree_at + 16;
+    return {
+        both.file,
+        icon_test::pe_file(resources, true).file,
+        small.file,
+        patched(small.file, types + 8 + 4, 0x80000000u),              // the groups' directory is the root
+        patched(small.file, small.section_at + 20, 0x10000),          // the section past the end
+        patched(small.file, small.data_entries[0] + 4, 0xFFFFFFFFu),  // an icon's size past 4 GiB
+        patched(small.file, small.data_entries[1], small.tree_rva + 160),  // the group over the icon's bytes
+        patched(small.file, small.data_at[1] + 4, 50, 2),         // more entries than the group holds
+        patched(small.file, small.data_at[1] + 6 + 12, 9, 2),     // a missing icon
+        patched(both.file, both.data_at[3] + 6 + 14 + 12, 1, 2),  // one icon named twice
+        patched(both.file, 64, 'N' | 'E' << 8, 2),                // a 16-bit program
+        cut(both.file, 300),
+    };
+}
 
 // Icon files the inspector and the bundler meet: every accepted depth, PNG,
 // cursors, odd and negative sizes, wrapped sizes, cut and hostile directories.
@@ -134,7 +167,7 @@ void save(const std::filesystem::path& folder, const std::string& name, const by
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s records|inspector|bundler|lint|pack|image folder\n", argv[0]);
+        std::fprintf(stderr, "usage: %s records|inspector|bundler|lint|pack|extract|image folder\n", argv[0]);
         return 2;
     }
     const std::string target = argv[1];
@@ -191,7 +224,7 @@ int main(int argc, char** argv) {
         // bit 3 a bitmap of 16; bit 4 linear light), beside kept sizes,
         // damaged, and too small to make every size from.
         const std::vector<bytes> masters = encoded_pngs();
-        const bytes master = masters.back();
+        const bytes& master = masters.back();
         save(folder, name(), fuzz::join_inputs(4, {master}));
         save(folder, name(), fuzz::join_inputs(4 | 8, {master, p16}));
         save(folder, name(),
@@ -199,6 +232,18 @@ int main(int argc, char** argv) {
         save(folder, name(), fuzz::join_inputs(4, {patched(master, 45, 0x11223344)}));
         save(folder, name(), fuzz::join_inputs(4, {interlaced_png(16, 6), masters[0]}));
         save(folder, name(), fuzz::join_inputs(0, {interlaced_png(16, 6)}));
+    } else if (target == "extract") {
+        // Icon, cursor and PE files behind a first byte of options: bit 0
+        // --png, bit 1 JSON.
+        std::uint8_t options = 0;
+        const auto with_options = [&options](const bytes& file) {
+            bytes data{static_cast<std::uint8_t>(options++ % 4)};
+            data.insert(data.end(), file.begin(), file.end());
+            return data;
+        };
+        for (const bytes& file : files) save(folder, name(), with_options(file));
+        for (const bytes& file : pe_files()) save(folder, name(), with_options(file));
+        save(folder, name(), with_options(icon_file({png_stream(16, 16), png_stream(32, 32, 8, 2)}, 2)));
     } else if (target == "image") {
         // PNG streams of every form, whole, cut and with a changed byte
         // (whose CRC the target may mend); bitmaps of every depth.

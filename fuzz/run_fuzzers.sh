@@ -15,7 +15,7 @@ seconds=${1:?usage: run_fuzzers.sh SECONDS [BUILD_DIR] [TARGET...]}
 build=${2:-build/fuzz}
 shift $(($# < 2 ? $# : 2))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(records inspector bundler lint pack image)
+[ ${#targets[@]} -gt 0 ] || targets=(records inspector bundler lint pack extract image)
 runs=$build/runs
 
 run_target() {

@@ -223,6 +223,14 @@ int errno_of(DWORD error) {
 
 }  // namespace
 
+const char* file_name_in(const char* path) {
+    const char* name = path;
+    for (const char* c = path; *c != '\0'; ++c) {
+        if (*c == '/' || *c == '\\' || *c == ':') name = c + 1;
+    }
+    return name;
+}
+
 path_kind kind_of_path(const char* path) {
     const std::wstring name = wide(path);
     const DWORD attributes = GetFileAttributesW(name.c_str());
@@ -395,6 +403,11 @@ bool identify_file(const char* path, file_identity& identity) {
     identity.volume = static_cast<std::uint64_t>(st.st_dev);
     identity.index = static_cast<std::uint64_t>(st.st_ino);
     return true;
+}
+
+const char* file_name_in(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path;
 }
 
 path_kind kind_of_path(const char* path) {

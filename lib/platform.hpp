@@ -46,6 +46,10 @@ struct file_identity {
 // writing; false when nothing is there, or a character device.
 bool identify_file(const char* path, file_identity& identity);
 
+// The last component of `path`, a pointer into it: what follows its last
+// '/', and on Windows also its last '\\' or a drive's ':' ("C:app.ico").
+const char* file_name_in(const char* path);
+
 // What a path names now, for an output that must be a regular file or
 // nothing yet.
 enum class path_kind { missing, regular_file, directory, other };

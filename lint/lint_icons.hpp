@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "file_checks.hpp"
+#include "json_text.hpp"
 
 enum class output_format { text, json, sarif, github };
 
@@ -39,9 +40,6 @@ std::string format_report(const std::string& path, const file_report& report, ou
 
 // The readers' choices for one file: a table, or one JSON object.
 std::string format_readers(const std::string& path, const file_report& report, output_format format);
-
-// A JSON string literal holding `text`; bytes that are not UTF-8 become U+FFFD.
-std::string json_string(const std::string& text);
 
 // `text` for a GitHub workflow command: as a message (`property` false) or
 // as the value of a property such as file= or title=.

@@ -5,9 +5,9 @@
 # report_usage, print_line, usage_error or a message constant, or the pattern
 # formatted with snprintf for one of them; "open failed" belongs to the
 # programs that call report_open_failure. In a program's own sources a check
-# id followed by its text ("pack-open", "can't open: %s") is a message too:
-# the id and the text up to its first "%". Each must appear in the page, as
-# groff shows it.
+# id followed by its text ("pack-open", "can't open: %s"), or by a call that
+# formats it (finding_text("...")), is a message too: the id and the text up
+# to its first "%". Each must appear in the page, as groff shows it.
 # With -DCHECK_IDS=ON the page must also list every check id a finding is
 # made with (`severity::<level>, "<id>"`) and every usage_error text.
 
@@ -30,9 +30,9 @@ foreach(source IN LISTS PROGRAM_SOURCES LIBRARY_SOURCES)
     list(APPEND messages "${text}")
   endforeach()
   if(source IN_LIST PROGRAM_SOURCES)
-    string(REGEX MATCHALL "\"[a-z]+(-[a-z]+)+\", \"[^\"]*\"" pairs "${code}")
+    string(REGEX MATCHALL "\"[a-z]+(-[a-z]+)+\",[ \n]+([a-z_]+\\()?\"[^\"]*\"" pairs "${code}")
     foreach(pair IN LISTS pairs)
-      string(REGEX REPLACE "^\"([^\"]*)\", \"([^\"%]*).*$" "\\1;\\2" id_and_text "${pair}")
+      string(REGEX REPLACE "^\"([^\"]*)\",[ \n]+([a-z_]+\\()?\"([^\"%]*).*$" "\\1;\\3" id_and_text "${pair}")
       list(APPEND messages ${id_and_text})
     endforeach()
   endif()

@@ -21,7 +21,7 @@ constexpr const char* program = "icon-pack";
 constexpr int usage_status = 2;
 
 const char* const help_text =
-    "Usage: icon-pack -o OUTPUT [--sizes=LIST [--bitmap=LIST] [--linear]] [--keep-order] INPUT...\n"
+    "Usage: icon-pack -o OUTPUT [--sizes=LIST [--bitmap=LIST] [--linear]] [--keep-order] [--quiet] INPUT...\n"
     "Pack PNG files and the images of icon or cursor files into one icon or\n"
     "cursor file, keeping every image's bytes as they are, and make the sizes\n"
     "asked for that no input has, from one master image or SVG drawing.\n"
@@ -40,6 +40,8 @@ const char* const help_text =
     "      --bitmap=LIST    make these sizes 32-bit bitmaps with a mask, not PNG\n"
     "      --linear         shrink in linear light (for photographs)\n"
     "      --keep-order     write the images in the order given\n"
+    "      --quiet          list nothing on standard output; problems are\n"
+    "                       still reported on standard error\n"
     "      --help           display this help and exit\n"
     "      --version        output version information and exit\n"
     "\n"
@@ -52,7 +54,7 @@ int usage_error(const std::string& message) {
     std::fprintf(
         stderr,
         "%s: error: %s\nUsage: %s -o OUTPUT [--sizes=LIST [--bitmap=LIST] [--linear]] [--keep-order] "
-        "INPUT...\n"
+        "[--quiet] INPUT...\n"
         "Try '%s --help' for more information.\n",
         program, message.c_str(), program, program);
     return usage_status;
@@ -102,7 +104,7 @@ bool read_sizes(std::string_view list, std::vector<std::uint32_t>& sizes, std::s
     return true;
 }
 
-enum class long_option { none, help, version, keep_order, output, sizes, bitmap, linear, ambiguous };
+enum class long_option { none, help, version, keep_order, quiet, output, sizes, bitmap, linear, ambiguous };
 
 std::string_view full_name(long_option option) {
     switch (option) {
@@ -122,6 +124,7 @@ long_option find_long_option(std::string_view name) {
     static constexpr known options[] = {{"help", long_option::help},
                                         {"version", long_option::version},
                                         {"keep-order", long_option::keep_order},
+                                        {"quiet", long_option::quiet},
                                         {"output", long_option::output},
                                         {"sizes", long_option::sizes},
                                         {"bitmap", long_option::bitmap},
@@ -213,6 +216,7 @@ parsed parse(int argc, char** argv, pack_request& request) {
             case long_option::help: result.what = action::help; return result;
             case long_option::version: result.what = action::version; return result;
             case long_option::keep_order: request.keep_order = true; break;
+            case long_option::quiet: request.quiet = true; break;
             case long_option::linear: request.linear = true; break;
             case long_option::sizes:
             case long_option::bitmap: {

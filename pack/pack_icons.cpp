@@ -197,7 +197,7 @@ class packer {
                      "not written, since the inputs have errors");
         }
         if (!written) return 1;
-        list();
+        if (!request_.quiet) list();
         return 0;
     }
 

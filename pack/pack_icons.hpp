@@ -33,6 +33,7 @@ struct pack_request {
     // mask rather than PNG, for readers that take no PNG.
     std::vector<std::uint32_t> bitmap_sizes;
     bool linear = false;  // shrink in linear light rather than in sRGB values
+    bool quiet = false;   // no listing on standard output
     // The largest source image decoded, checked from its header before
     // anything is allocated.
     image_limits source_limits = {};
@@ -41,5 +42,6 @@ struct pack_request {
 // The whole run after the command line: answers 0 when the output was
 // written completely, else 1. Problems go to standard error as
 // "PATH: severity: message [id]", or "PATH: image N: ..." for one image of
-// an icon file; the images written are listed on standard output.
+// an icon file; the images written are listed on standard output unless
+// quiet.
 int pack_icons(const pack_request& request);

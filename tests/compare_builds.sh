@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Runs the programs of the native build and of the cross builds over the same
 # icon files and checks that each cross build gives byte for byte the native
-# standard output, standard error, exit status, bundle and packed icon, and
-# the image layer's encoded images of fixed inputs and the sizes icon-pack
-# makes from a master PNG (as PNG and as bitmaps, in sRGB and linear light):
+# standard output, standard error, exit status, bundle, packed icon and
+# extracted files, and the image layer's encoded images of fixed inputs and
+# the sizes icon-pack makes from a master PNG (as PNG and as bitmaps, in sRGB
+# and linear light):
 #
 #   tests/compare_builds.sh build/dev [build/windows] [build/s390x]
 #
 # The inputs are the examples, the regression inputs, the native build's
 # generated seed corpora and, when there are any, the fuzz corpora (those for
-# the inspector only: a bundle of arbitrary files can be gigabytes long). The
+# the inspector only: a bundle of arbitrary files can be gigabytes long), and
+# for icon-extract the Windows programs the native build's tests made. The
 # programs of a Windows build run under Wine (its lines end in CR LF, read as
 # LF), those of an s390x build under qemu-user.
 set -euo pipefail
@@ -51,6 +53,12 @@ add_inputs "$source_dir"/examples/*.ico "$source_dir"/examples/*.cur "$source_di
 add_inputs "$native"/tests/seeds/*/*
 bundled=$n
 add_inputs "$source_dir"/build/fuzz/runs/corpus/*/*
+# icon-extract's seeds and corpus start with a byte of options: without it.
+for file in "$native"/tests/seeds/extract/* "$source_dir"/build/fuzz/runs/corpus/extract/*; do
+  [ -f "$file" ] || continue
+  n=$((n + 1))
+  tail -c +2 "$file" >"$work/in/$(printf 'f%05d' "$n")"
+done
 inputs=(); for ((i = 1; i <= n; i++)); do inputs+=("$(printf 'f%05d' "$i")"); done
 # icon-pack's inputs: the example PNG files and icons, by absolute path, as it
 # runs in each build's own folder (its summary names its output).
@@ -58,6 +66,12 @@ cp "$source_dir"/examples/icon-*.png "$work/in/"
 cp "$source_dir"/examples/logo-512.png "$work/logo-512.png"
 # The examples are f00001 to f00005: damaged, palette, png, truecolor, pointer.
 packed=("$work"/in/*.png "$work/in/f00002" "$work/in/f00003" "$work/in/f00004")
+# icon-extract's: the example icons and library, and the Windows programs
+# that the native build made of the examples with MinGW-w64's tools.
+mkdir "$work/pe"
+cp "$source_dir"/examples/*.dll "$native"/tests/pe-samples/*.exe "$native"/tests/pe-samples/*.dll "$work/pe/" 2>/dev/null || true
+programs=("$work"/pe/*)
+examples=("$work"/in/f0000[1-5] "${programs[@]}")
 if [ "$bundled" -eq 0 ]; then
   echo "no inputs: run the native build's tests first (they make the seed corpora)" >&2
   exit 2
@@ -118,6 +132,15 @@ runs() {
   # linear light, encoded as PNG and as bitmaps.
   mkdir -p "$folder/image-samples"
   run "$build" image-samples tests/image_samples write "$folder/image-samples"
+  mkdir -p "$folder/extracted" "$folder/extracted-png" "$folder/extracted-all"
+  run_folder=$folder run "$build" extract-examples icon-extract -d extracted "${examples[@]}"
+  run_folder=$folder run "$build" extract-png icon-extract --png --format=json -d extracted-png "${programs[@]}"
+  run_folder=$folder run "$build" extract-again icon-extract -d extracted "${examples[@]}"
+  local paths
+  for ((chunk = 0; chunk * 400 < n; chunk++)); do
+    paths=("${inputs[@]:chunk*400:400}")
+    run_folder=$folder run "$build" "extract$chunk" icon-extract -d extracted-all "${paths[@]/#/$work/in/}"
+  done
 }
 
 runs "$native"
@@ -138,7 +161,7 @@ for i in "${!builds[@]}"; do
   fi
   if diff -r -q "$work/$(basename "$native")" "$work/$(basename "$build")" >/dev/null; then
     echo "$(basename "$build"): identical to $(basename "$native") over $n files ($bundled bundled):" \
-      "$(ls "$work/$(basename "$build")" | wc -l) files of output, exit status and bundle"
+      "$(find "$work/$(basename "$build")" -type f | wc -l) files of output, exit status, bundles and files extracted"
   else
     echo "$(basename "$build") differs from $(basename "$native"):" >&2
     diff -r -q "$work/$(basename "$native")" "$work/$(basename "$build")" >&2 || true

@@ -339,6 +339,7 @@ TEST(Pack, CommandLines) {
         int status;
         std::string err;  // its first line
         bool writes = false;
+        bool quiet = false;  // written, and nothing listed
     };
     const row rows[] = {
         {{}, 2, "icon-pack: error: no output file given (-o OUTPUT)"},
@@ -365,6 +366,14 @@ TEST(Pack, CommandLines) {
         {{"-o", "none/out.ico", "a.png"},
          1,
          "none/out.ico: error: can't create a file beside it: No such file or directory [pack-create]"},
+        {{"--quiet", "-o", "out.ico", "a.png", "a.png"},
+         0,
+         "a.png: note: skipped: 16 x 16, 32 bits/pixel already given by a.png [pack-duplicate]",
+         true,
+         true},
+        {{"-o", "out.ico", "--qu", "-"},
+         1,
+         "-: error: standard input can't be an input; name a file [pack-input]"},
         {{"--help", "-x"}, 0, ""},
         {{"-o", "", "a.png"}, 2, "icon-pack: error: the output file name is empty"},
         // The output's name forgotten: the first input would be replaced.
@@ -381,6 +390,9 @@ TEST(Pack, CommandLines) {
         EXPECT_EQ(result.status, r.status);
         EXPECT_EQ(result.err.substr(0, result.err.find('\n')), r.err);
         EXPECT_EQ(read_file(dir.file("out.ico")).empty(), !r.writes);
+        if (r.writes) {
+            EXPECT_EQ(result.out.empty(), r.quiet);
+        }
     }
     EXPECT_EQ(run_program(pack, {"--version"}).out,
               "icon-pack (icon-tools) 1.0.0\nPNG: libspng 0.7.3, zlib 1.2.13; SVG: " +

@@ -3,6 +3,10 @@
 # what the installed bundler makes of the same inputs, be made again when an
 # input changes and only then, and a bundler that fails or skips an input
 # must fail the build, every time it is run, leaving the previous bundle.
+# Its packed icons must be what icon-pack makes, also of the sizes made from
+# a master image with every option of those, with no listing in the build's
+# output, and an icon that lacks a required size must fail the build,
+# leaving the previous icon.
 #
 #   cmake -DBUILD_DIR=<build to install> -DCONSUMER=<consumer/> -DEXAMPLES=<examples/>
 #         -DWORK_DIR=<scratch folder> -P check_consumer.cmake
@@ -24,11 +28,13 @@ function(run)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "${ARGN} failed (${status}):\n${out}")
   endif()
+  set(out "${out}" PARENT_SCOPE)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 file(COPY ${CONSUMER}/CMakeLists.txt ${EXAMPLES}/palette.ico ${EXAMPLES}/truecolor.ico
-     ${EXAMPLES}/png.ico ${EXAMPLES}/icon-16.png ${EXAMPLES}/icon-32.png DESTINATION ${src})
+     ${EXAMPLES}/png.ico ${EXAMPLES}/icon-16.png ${EXAMPLES}/icon-32.png ${EXAMPLES}/logo-512.png
+     DESTINATION ${src})
 file(WRITE ${src}/notes.txt "not an icon\n")
 run(${CMAKE_COMMAND} -S ${src} -B ${build} -DCMAKE_PREFIX_PATH=${prefix})
 
@@ -57,6 +63,7 @@ function(build expect)
   elseif(expect STREQUAL "UP_TO_DATE" AND NOT bundled EQUAL -1)
     message(FATAL_ERROR "the bundle was made again with no input changed:\n${out}")
   endif()
+  set(out "${out}" PARENT_SCOPE)
 endfunction()
 
 # The bundle must be what the installed bundler makes of `inputs`, and its
@@ -79,6 +86,9 @@ function(check_bundle last)
 endfunction()
 
 build(BUNDLES)
+if(out MATCHES "Packed [0-9]+ images")
+  message(FATAL_ERROR "icon-pack listed the images despite QUIET:\n${out}")
+endif()
 check_bundle(4 palette.ico truecolor.ico)
 if(NOT EXISTS ${build}/bundles/lenient.ico)
   message(FATAL_ERROR "ALLOW_SKIPPED did not take the bundle with a skipped input")
@@ -91,6 +101,37 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/packs/app.ico
                 RESULT_VARIABLE differ)
 if(differ)
   message(FATAL_ERROR "packs/app.ico is not what icon-pack makes of its inputs")
+endif()
+run(${prefix}/bin/icon-pack --sizes=windows,72 --bitmap=16,24 --linear --keep-order -o ${WORK_DIR}/sizes.ico
+    ${src}/logo-512.png)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/sizes/logo.ico ${WORK_DIR}/sizes.ico
+                RESULT_VARIABLE differ)
+if(differ)
+  message(FATAL_ERROR "sizes/logo.ico is not what icon-pack makes of logo-512.png with the same options")
+endif()
+# A 32 pixel image instead of the 16 pixel one: the icon lacks a required
+# size, the build fails every time it is run, and the icon made before stays
+# as it was, with nothing left beside it.
+file(COPY_FILE ${src}/icon-32.png ${src}/icon-16.png)
+foreach(attempt 1 2)
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${build} --target icon_pack_app_ico
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(status EQUAL 0 OR NOT out MATCHES "no 16 x 16 image, which is required"
+     OR NOT out MATCHES "icon-lint found errors in")
+    message(FATAL_ERROR "the build should have failed on a missing 16 pixel image (status ${status}):\n${out}")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/packs/app.ico ${WORK_DIR}/packed.ico
+                  RESULT_VARIABLE differ)
+  if(differ OR EXISTS ${build}/packs/app.ico.part)
+    message(FATAL_ERROR "a failed check of packs/app.ico changed it or left packs/app.ico.part")
+  endif()
+endforeach()
+file(COPY_FILE ${EXAMPLES}/icon-16.png ${src}/icon-16.png)
+# The extracted image: png.ico's bytes from its image's offset, 22.
+file(READ ${src}/png.ico stored OFFSET 22 HEX)
+file(READ ${build}/extracted/png-0-32x32-32.png extracted HEX)
+if(NOT stored STREQUAL extracted)
+  message(FATAL_ERROR "extracted/png-0-32x32-32.png is not the PNG image of png.ico")
 endif()
 # An input that is not an icon: the build fails, and the bundle made before
 # stays as it was.
