@@ -106,20 +106,21 @@ def picks_at_sizes(picks, entries, lookups, loads):
 
 
 def file_severity(whole, kinds, picture, at):
-    """whole: reader -> "ok", "fail" for the whole file; kinds: the kind of
+    """whole: reader -> "ok", "fail" or "px" for the whole file; kinds: the kind of
     each entry; picture: an id per entry (equal ids: equal pictures); at: the
     result of picks_at_sizes. Returns (severity, reasons)."""
     worst, why = 0, []
     all_png = bool(kinds) and all(k == "png" for k in kinds)
     for reader, c in whole.items():
-        if c != "fail":
+        if c not in ("fail", "px"):
             continue
+        what = "%s %s" % (reader, "fails the file" if c == "fail" else "shows pixels of no entry")
         if reader in MAIN:
             worst = 2
-            why.append("%s fails the file" % reader)
+            why.append(what)
         elif reader in MINOR and not (reader == "gnome" and all_png):
             worst = max(worst, 1)
-            why.append("%s fails the file" % reader)
+            why.append(what)
     for s in sorted(at):
         shown = {}
         for reader, k in sorted(at[s].items()):

@@ -83,6 +83,8 @@ class Severity(unittest.TestCase):
             ("every reader reads it", {}, ["bitmap"], ["a"], {}, 0),
             ("Chrome fails the file", {"chrome": "fail"}, ["bitmap"], ["a"], {}, 2),
             ("Windows fails the file", {"windows": "fail"}, ["bitmap"], ["a"], {}, 2),
+            ("Windows shows pixels of no entry", {"windows": "px"}, ["bitmap"], ["a"], {}, 2),
+            ("Qt shows pixels of no entry", {"qt": "px"}, ["bitmap"], ["a"], {}, 1),
             ("GNOME fails the file", {"gnome": "fail"}, ["bitmap"], ["a"], {}, 1),
             ("GNOME fails a file of PNG images", {"gnome": "fail"}, ["png", "png"], ["a", "b"], {}, 0),
             ("two pictures at 16", {}, ["bitmap"] * 2, ["a", "b"], {16: {"chrome": 0, "firefox": 1}}, 1),
