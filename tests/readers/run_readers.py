@@ -259,14 +259,17 @@ def judge(case, data, wine, got, lint, lint_readers, tally, verbose=False):
     if lint_readers and n:
         rd = lint_readers.get("readers", {})
         lsizes = lint_readers.get("sizes", list(rule.SIZES))
-        if not cursor:
-            shows = rd.get("windows", {}).get("shows", [])
+        # Windows as a program's resource (the lookup; none in a cursor,
+        # whose entries hold hotspots) and from the file (LoadImageW).
+        for key, table, what in (("shows", {} if cursor else lookups, "lookup"),
+                                 ("shows_from_file", loads, "LoadImageW")):
+            shows = rd.get("windows", {}).get(key, [])
             for s, k in zip(lsizes, shows):
-                look = lookups.get(s)
-                if isinstance(look, int) and look >= 0 and k != look and \
-                        not (isinstance(k, int) and 0 <= k < n and picture[k] == picture[look]):
-                    lines.append("%s: pick at %d: Windows' lookup shows image %d; icon-lint --readers says %s" % (
-                        name, s, look, k))
+                got_k = table.get(s)
+                if isinstance(got_k, int) and got_k >= 0 and k != got_k and \
+                        not (isinstance(k, int) and 0 <= k < n and picture[k] == picture[got_k]):
+                    lines.append("%s: pick at %d: Windows' %s shows image %d; icon-lint --readers says %s" % (
+                        name, s, what, got_k, k))
         for reader in ("chrome", "firefox"):
             p = picks.get(reader)
             shows = rd.get(reader, {}).get("shows", [])
