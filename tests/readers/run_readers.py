@@ -308,7 +308,7 @@ def main():
     case_dir = os.path.join(work, "cases")
     if os.path.isdir(case_dir):
         shutil.rmtree(case_dir)
-    subprocess.run([args.python, os.path.join(HERE, "make_cases.py"), case_dir], check=True,
+    subprocess.run([sys.executable, os.path.join(HERE, "make_cases.py"), case_dir], check=True,
                    stdout=subprocess.DEVNULL)
     with open(os.path.join(case_dir, "manifest.json")) as f:
         manifest = json.load(f)
@@ -348,6 +348,16 @@ def main():
         log("%s: %d inputs, %.0f s" % (which, len(keyed), time.time() - start))
     wine_thread.join()
     log("wine: %d files, %.0f s" % (len(wine), time.time() - start))
+    # A reader that shows not even a clean icon is broken or missing, which
+    # would read as disagreements on every case.
+    clean = os.path.join(case_dir, "ok-bmp32-16.ico")
+    broken = [r for r in got if ("ok-bmp32-16", 0) in got[r] and got[r][("ok-bmp32-16", 0)] is None]
+    if clean in wine and wine[clean]["images"].get(0) is None:
+        broken.append("windows")
+    if len(wine) != len(manifest):
+        broken.append("windows (%d of %d files)" % (len(wine), len(manifest)))
+    if broken:
+        sys.exit("the readers test cannot run: %s show no clean icon" % ", ".join(broken))
     lines = []
     tally = {"error": 0, "warning": 0, "none": 0}
     for c in manifest:
