@@ -298,3 +298,36 @@ def ico(images, *, reserved=0, itype=1, count=None, order=None, trailing=b""):
                         im.get("offset", offsets.get(i, 0)))
         entries += e
     return head + entries + body + trailing
+
+
+# ------------------------------------------------------------------ GIF
+def gif(pix):
+    """A GIF file of at most 16 opaque colours. Its LZW stream holds every
+    pixel as a literal code and starts over before the code table would
+    outgrow 5-bit codes, so no compression logic is needed."""
+    h = len(pix)
+    w = len(pix[0])
+    pal, rows = palette_of(pix)
+    assert len(pal) <= 16
+    table = b"".join(bytes(c) for c in pal) + b"\0" * 3 * (16 - len(pal))
+    clear, end = 16, 17
+    codes = []
+    for k, v in enumerate(i for r in rows for i in r):
+        if k % 13 == 0:
+            codes.append(clear)
+        codes.append(v)
+    codes.append(end)
+    acc = nbits = 0
+    data = bytearray()
+    for c in codes:
+        acc |= c << nbits
+        nbits += 5
+        while nbits >= 8:
+            data.append(acc & 255)
+            acc >>= 8
+            nbits -= 8
+    if nbits:
+        data.append(acc)
+    blocks = b"".join(bytes((len(data[i:i + 255]),)) + data[i:i + 255] for i in range(0, len(data), 255))
+    return (b"GIF89a" + struct.pack("<HHBBB", w, h, 0xF3, 0, 0) + table +
+            b"," + struct.pack("<HHHHB", 0, 0, w, h, 0) + b"\4" + blocks + b"\0;")

@@ -139,6 +139,7 @@ def build():
     pic = L.pattern(32, 32, 7, 16)
     add("notico-png", "not-icon", "a 32x32 RGBA PNG file named .ico", L.png(pic), checks=["(all)"],
         faults=["no icon: PNG"], pix=pic)
+    add("notico-gif", "not-icon", "a 32x32 GIF file named .ico", L.gif(pic), faults=["no icon: GIF"], pix=pic)
     rows = L.xor_rows(pic, 24)
     bmpfile = b"BM" + struct.pack("<IHHI", 14 + 40 + len(rows), 0, 0, 14 + 40) + \
         struct.pack("<IiiHHIIiiII", 40, 32, 32, 1, 24, 0, len(rows), 0, 0, 0, 0) + rows

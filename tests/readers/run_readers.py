@@ -17,6 +17,7 @@ import argparse
 import base64
 import json
 import os
+import resource
 import select
 import shutil
 import struct
@@ -33,6 +34,9 @@ sys.path.insert(0, HERE)
 import rule  # noqa: E402
 
 JOB_SECONDS = 20
+# Address space of a worker: a PNG whose chunks declare gigabytes fails the
+# job instead of the machine.
+WORKER_BYTES = 4 << 30
 # Checks of what the user asked for (--require-sizes), which no reader acts on.
 POLICY_CHECKS = {"required-size"}
 
@@ -147,7 +151,8 @@ def run_worker(args, which, jobs, out):
     todo = list(jobs)
     while todo:
         p = subprocess.Popen([args.python, os.path.join(HERE, "pyreaders.py"), which], stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
+                             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (WORKER_BYTES, WORKER_BYTES)))
         while todo:
             i, d = todo[0]
             try:
