@@ -290,7 +290,7 @@ def lint_json(lint, args_, path):
     return [json.loads(x) for x in p.stdout.decode().splitlines() if x.strip()]
 
 
-def versions(args):
+def versions(args, work):
     out = []
     for cmd in ([args.wine, "--version"], [args.chromium, "--version"], [args.firefox, "--version"]):
         try:
@@ -298,6 +298,13 @@ def versions(args):
                                       check=False).stdout.decode().strip())
         except (OSError, subprocess.TimeoutExpired):
             out.append(cmd[0] + " ?")
+    code = ("import gi\ngi.require_version('GdkPixbuf', '2.0')\nfrom gi.repository import GdkPixbuf\n"
+            "from PyQt5.QtCore import QT_VERSION_STR\n"
+            "print('GdkPixbuf %s; Qt %s' % (GdkPixbuf.PIXBUF_VERSION, QT_VERSION_STR))")
+    p = subprocess.run([args.python, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=False)
+    out.append(p.stdout.decode().strip())
+    with open(os.path.join(work, "node", "node_modules", "puppeteer-core", "package.json")) as f:
+        out.append("puppeteer-core %s" % json.load(f)["version"])
     return "; ".join(out)
 
 
@@ -377,7 +384,7 @@ def main():
         print(line)
     print("%d cases (the readers: %d errors, %d warnings, %d clean), %d disagreements, %.0f s; readers: %s" % (
         len(manifest), tally["error"], tally["warning"], tally["none"], len(lines), time.time() - start,
-        versions(args)))
+        versions(args, work)))
     return 1 if lines else 0
 
 
