@@ -180,7 +180,7 @@ def unpack(b64):
     return zlib.decompress(base64.b64decode(b64)) if b64 else None
 
 
-def find_pick(whole, copies, picture):
+def find_pick(whole, copies):
     """The entry whose own decoding shows what the whole file shows."""
     if whole is None:
         return "fail"
@@ -227,7 +227,7 @@ def judge(case, data, wine, got, lint, lint_readers, tally, verbose=False):
                 whole[reader] = "fail"
         if reader != "qt":  # Qt reads the first image, whatever the sizes
             copies = [got[reader].get((name, k)) for k in range(n)]
-            picks[reader] = find_pick(w, copies, picture)
+            picks[reader] = find_pick(w, copies)
             # A browser that shows pixels of none of the entries (a blank
             # canvas) shows another picture.
             if reader != "gnome" and n and picks[reader] == "?":
