@@ -657,20 +657,24 @@ std::vector<bad_input> bad_inputs() {
          "out/bad-1.ico: icon group 1 of bad.dll, 1 image, kept\n",
          {{"bad-1.ico", pe.icon}}},
         {"an icon file of no images", icon_file({}),
-         about("bad.ico", {"error: the directory lists no image (idCount 0): Windows, Chrome, Firefox, GNOME and "
-                          "Qt fail it [header-count]"}), "bad.ico"},
-        {"an icon file's directory cut", cut(pe.icon, 6 + 10),
          about("bad.ico",
-               {"error: the file ends inside its directory: 1 entries need 22 bytes, the file has 16: Windows, "
-                "Chrome, Firefox, GNOME and Qt fail it [directory-truncated]"}),
+               {"error: the directory lists no image (idCount 0): Windows, Chrome, Firefox, GNOME and "
+                "Qt fail it [header-count]"}),
+         "bad.ico"},
+        {"an icon file's directory cut", cut(pe.icon, 6 + 10),
+         about(
+             "bad.ico",
+             {"error: the file ends inside its directory: 1 entries need 22 bytes, the file has 16: Windows, "
+              "Chrome, Firefox, GNOME and Qt fail it [directory-truncated]"}),
          "bad.ico"},
         {"an image past the end",
          cut(icon_file({pe.png, pe.png}), 6 + 32 + pe.png.size() + 20),
-         about("bad.ico",
-               {"image 1: error: the image's 1108 bytes from byte 1146 run 1088 bytes past the end of the file "
-                "(dwBytesInRes): Windows fails it [image-past-end]",
-                "image 1: error: the file ends at byte 1166, inside the PNG stream and before its IEND "
-                "chunk: Windows, Chrome, Firefox and Qt fail it [image-truncated]"}),
+         about(
+             "bad.ico",
+             {"image 1: error: the image's 1108 bytes from byte 1146 run 1088 bytes past the end of the file "
+              "(dwBytesInRes): Windows fails it [image-past-end]",
+              "image 1: error: the file ends at byte 1166, inside the PNG stream and before its IEND "
+              "chunk: Windows, Chrome, Firefox and Qt fail it [image-truncated]"}),
          "bad.ico",
          "out/bad-0-16x16-32.png: image 0 of bad.ico, 16 x 16, 32 bits/pixel, PNG kept\n",
          {{"bad-0-16x16-32.png", pe.png}}},
