@@ -66,6 +66,7 @@ if(NOT WIN32)
   # bash-completion loads it from when the program is first completed.
   install(FILES ${PROJECT_SOURCE_DIR}/completion/icon-bundler ${PROJECT_SOURCE_DIR}/completion/icon-inspector
                 ${PROJECT_SOURCE_DIR}/completion/icon-lint ${PROJECT_SOURCE_DIR}/completion/icon-pack
+                ${PROJECT_SOURCE_DIR}/completion/icon-extract
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
 

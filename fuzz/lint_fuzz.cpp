@@ -1,4 +1,4 @@
-// icon-lint's checks over one arbitrary file: they must end, stay within the
+// icon-lint's checks, pixels included, over one arbitrary file: they must end, stay within the
 // file's directory, give the same findings twice, in the order they are made
 // in, and lay every finding out as one text line and one JSON object.
 #include <cstdint>
@@ -8,6 +8,7 @@
 
 #include "file_checks.hpp"
 #include "fuzz_support.hpp"
+#include "image_pixels.hpp"
 #include "lint_icons.hpp"
 
 using fuzz::bytes;
@@ -17,7 +18,8 @@ namespace {
 file_report lint_bytes(bytes& data) {
     file_report report;
     std::FILE* in = fuzz::open_bytes(data);
-    fuzz::check(lint_stream(in, {{16, 32}}, report), "lint_stream answers false on a seekable stream");
+    fuzz::check(lint_stream(in, {{16, 32}, examine_pixels}, report),
+                "lint_stream answers false on a seekable stream");
     std::fclose(in);
     return report;
 }
@@ -39,14 +41,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
                               std::string(report.findings[0].id) == "directory-truncated"),
                 "a file shorter than its header gives directory-truncated alone");
     // The order they are made in: the file's, then each image's together,
-    // then duplicates, then required sizes.
+    // then those about the readers' choices, then png-only, then required
+    // sizes.
     int phase = 0;
     std::int32_t current = -1;
     std::vector<bool> done(static_cast<std::size_t>(count), false);
     for (const finding& f : report.findings) {
         fuzz::check(f.image >= -1 && f.image < count, "a finding's image is outside the directory");
         const std::string id = f.id;
-        const int now = id == "required-size" ? 3 : id == "duplicate-image" ? 2 : f.image >= 0 ? 1 : 0;
+        const bool choice = id == "duplicate-image" || id == "readers-disagree" || id == "entry-bit-count" ||
+                            id == "entry-color-count";
+        const int now = id == "required-size" ? 4 : id == "png-only" ? 3 : choice ? 2 : f.image >= 0 ? 1 : 0;
         fuzz::check(now >= phase, "findings are not in the order they are made in");
         if (now == 1 && f.image != current) {
             fuzz::check(!done[static_cast<std::size_t>(f.image)], "an image's findings are not together");

@@ -14,8 +14,15 @@
 #include "icon_records.hpp"
 #include "image_checks.hpp"
 
+// Examines an image's pixels after its structure (image_pixels'
+// examine_pixels, which lives with the image layer): fills the facts of its
+// pixels and adds findings. Without one, the checks see structure alone.
+using pixel_examiner = void (*)(std::FILE* stream, std::int32_t index, std::int64_t offset,
+                                std::int64_t available, image_facts& facts, std::vector<finding>& out);
+
 struct lint_options {
     std::vector<std::int32_t> required_sizes;  // square sizes that must be present, in pixels
+    pixel_examiner pixels = nullptr;
 };
 
 // One image as the file's directory and its bytes describe it.
@@ -23,16 +30,25 @@ struct image_record {
     ICONDIRENTRY entry{};
     image_facts facts;
     bool entry_read = false;  // false when the directory ends before this entry
+    // The entry's wBitCount or bColorCount disagrees with the image: reported
+    // once the readers' choices are known, for what correcting it changes.
+    bool bits_differ = false;
+    bool colours_differ = false;
 };
 
 struct file_report {
     // In the order they are made: the header's and the directory's, then
-    // each image's in the order of the images' offsets, then images of the
-    // same size and depth, then required sizes. Filled only by the
-    // lint_stream that collects them.
+    // each image's in the order of the images' offsets, then those about
+    // the readers' choices (images of the same size and depth, readers that
+    // show different images, entry fields that change a choice), then
+    // required sizes. Filled only by the lint_stream that collects them.
     std::vector<finding> findings;
     std::vector<image_record> images;
     std::uint16_t id_type = 0;
+    // The file is no icon or cursor file (a PNG file named .ico, say):
+    // its one finding says what it is, and no reader picks from it.
+    bool not_icon = false;
+    reader_picks picks;  // which image each reader shows
 };
 
 // Receives each finding as it is made, with the image it is about (null for

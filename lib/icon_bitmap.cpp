@@ -56,20 +56,26 @@ image_status decode_icon_bitmap(const std::uint8_t* data, std::size_t size, rgba
     const auto width = static_cast<std::uint32_t>(h.biWidth);
     const auto height = static_cast<std::uint32_t>(h.biHeight / 2);
     if (!image_size_allowed(width, height, limits)) return image_status::too_large;
-    // Within the limits the size rule's 32-bit arithmetic cannot wrap.
+    // The colour table holds biClrUsed entries when that is fewer than the
+    // depth's full table, as every reader but one takes it; an index past
+    // its end is black.
+    const std::size_t full_table = bits <= 8 ? std::size_t{1} << bits : 0;
+    const std::size_t table_entries = h.biClrUsed > 0 && static_cast<std::size_t>(h.biClrUsed) < full_table
+                                          ? static_cast<std::size_t>(h.biClrUsed)
+                                          : full_table;
     const std::size_t header = static_cast<std::size_t>(h.biSize);
-    const std::size_t needed = static_cast<std::size_t>(expected_image_size(h)) -
-                               static_cast<std::size_t>(BITMAPINFOHEADER_SIZE) + header;
+    const std::size_t colour_row = row_bytes(width, bits);
+    const std::size_t mask_row = row_bytes(width, 1);
+    // Within the limits none of this can overflow.
+    const std::size_t needed = header + table_entries * 4 + (colour_row + mask_row) * height;
     if (size < needed) return image_status::truncated;
 
     const image_status made = make_image(width, height, image, limits);
     if (made != image_status::ok) return made;
-    const std::size_t table_entries = bits <= 8 ? std::size_t{1} << bits : 0;
+    static constexpr std::uint8_t black[4] = {};
     const std::uint8_t* table = data + header;
     const std::uint8_t* colour = table + table_entries * 4;
-    const std::size_t colour_row = row_bytes(width, bits);
     const std::uint8_t* mask = colour + colour_row * height;
-    const std::size_t mask_row = row_bytes(width, 1);
 
     bool alpha_seen = false;
     for (std::uint32_t y = 0; y < height; ++y) {
@@ -77,10 +83,10 @@ image_status decode_icon_bitmap(const std::uint8_t* data, std::size_t size, rgba
         std::uint8_t* out = image.pixels.data() + std::size_t{width} * 4 * y;
         for (std::uint32_t x = 0; x < width; ++x, out += 4) {
             const std::size_t bit = std::size_t{x} * bits;
+            const std::size_t entry =
+                bits <= 8 ? (in[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1u) : 0;
             const std::uint8_t* bgr =
-                bits <= 8
-                    ? table + std::size_t{(in[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1u)} * 4
-                    : in + bit / 8;
+                bits <= 8 ? (entry < table_entries ? table + entry * 4 : black) : in + bit / 8;
             out[0] = bgr[2];
             out[1] = bgr[1];
             out[2] = bgr[0];

@@ -6,18 +6,20 @@
 //   0         BITMAPINFOHEADER, biSize bytes (40 or more); biHeight is twice
 //             the icon's height, for the colour rows and the mask rows
 //   biSize    colour table for 1, 4 and 8 bits: 2^biBitCount entries of
-//             blue, green, red and a reserved byte
+//             blue, green, red and a reserved byte, or biClrUsed entries
+//             when that is fewer
 //   then      height rows of colour, bottom row first: palette indices
 //             packed from the most significant bit, or blue, green, red
 //             (24 bits), or blue, green, red, alpha (32 bits)
 //   then      height rows of the AND mask, 1 bit a pixel, bottom row first:
 //             1 means transparent
 //
-// Every row is padded to a multiple of 4 bytes; the whole is
-// expected_image_size() bytes (with a header of 40). Alpha comes from a
-// 32-bit image's own alpha, unless every pixel's alpha is 0 (images made
-// before alpha was read): then, as for every other depth, the mask decides
-// (transparent 0, else 255). A transparent pixel keeps its stored colour.
+// Every row is padded to a multiple of 4 bytes; with a full colour table
+// and a header of 40 the whole is expected_image_size() bytes. Alpha comes
+// from a 32-bit image's own alpha, unless every pixel's alpha is 0 (images
+// made before alpha was read): then, as for every other depth, the mask
+// decides (transparent 0, else 255). A transparent pixel keeps its stored
+// colour; a palette index past the table's end is black.
 #pragma once
 
 #include <cstddef>

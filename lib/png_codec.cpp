@@ -317,15 +317,22 @@ image_status encode_form(const rgba_image& image, const png_form& form, const st
 
 namespace {
 
-// Decodes from wherever `source` has pointed the context.
-template <typename Source>
-image_status read_png_from(Source source, rgba_row_sink& sink, const image_limits& limits) {
+int read_from_source(spng_ctx* /*ctx*/, void* user, void* into, std::size_t length) {
+    return static_cast<png_byte_source*>(user)->read(static_cast<std::uint8_t*>(into), length) ? SPNG_OK
+                                                                                               : SPNG_IO_EOF;
+}
+
+// Decodes from a context whose input `attach` sets.
+template <typename Attach>
+image_status read_with(Attach attach, rgba_row_sink& sink, const image_limits& limits,
+                       const png_read_options& options) {
     try {
         const spng_handle ctx(spng_ctx_new(0));
         if (!ctx) return image_status::no_memory;
         spng_set_image_limits(ctx.get(), limits.max_side, limits.max_side);
         spng_set_chunk_limits(ctx.get(), ANCILLARY_CACHE_LIMIT, ANCILLARY_CACHE_LIMIT);
-        int error = source(ctx.get());
+        if (!options.check_crcs) spng_set_crc_action(ctx.get(), SPNG_CRC_USE, SPNG_CRC_USE);
+        int error = attach(ctx.get());
         spng_ihdr ihdr{};
         if (error == SPNG_OK) error = spng_get_ihdr(ctx.get(), &ihdr);
         if (error != SPNG_OK) return from_spng(error);
@@ -343,12 +350,17 @@ image_status read_png_from(Source source, rgba_row_sink& sink, const image_limit
 image_status read_png(const std::uint8_t* data, std::size_t size, rgba_row_sink& sink,
                       const image_limits& limits) {
     if (size == 0) return image_status::truncated;
-    return read_png_from([data, size](spng_ctx* ctx) { return spng_set_png_buffer(ctx, data, size); }, sink,
-                         limits);
+    return read_with([&](spng_ctx* ctx) { return spng_set_png_buffer(ctx, data, size); }, sink, limits, {});
+}
+
+image_status read_png(png_byte_source& source, rgba_row_sink& sink, const image_limits& limits,
+                      const png_read_options& options) {
+    return read_with([&](spng_ctx* ctx) { return spng_set_png_stream(ctx, read_from_source, &source); }, sink,
+                     limits, options);
 }
 
 image_status read_png(std::FILE* stream, rgba_row_sink& sink, const image_limits& limits) {
-    return read_png_from([stream](spng_ctx* ctx) { return spng_set_png_file(ctx, stream); }, sink, limits);
+    return read_with([stream](spng_ctx* ctx) { return spng_set_png_file(ctx, stream); }, sink, limits, {});
 }
 
 image_status decode_png(const std::uint8_t* data, std::size_t size, rgba_image& image,

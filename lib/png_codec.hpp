@@ -29,6 +29,30 @@
 image_status read_png(const std::uint8_t* data, std::size_t size, rgba_row_sink& sink,
                       const image_limits& limits = {});
 
+// Where a streamed PNG's bytes come from: read() fills `into` with exactly
+// `size` bytes, or answers false when there are no more.
+class png_byte_source {
+   public:
+    virtual ~png_byte_source() = default;
+    virtual bool read(std::uint8_t* into, std::size_t size) = 0;
+
+   protected:
+    png_byte_source() = default;
+    png_byte_source(const png_byte_source&) = default;
+    png_byte_source& operator=(const png_byte_source&) = default;
+};
+
+struct png_read_options {
+    // false: a chunk's wrong CRC is no error, for a caller that checks the
+    // CRCs itself and wants to know whether the pixels decode regardless.
+    bool check_crcs = true;
+};
+
+// The same from `source`, read as the decoder asks: memory holds a row and
+// the compression window, never the stream.
+image_status read_png(png_byte_source& source, rgba_row_sink& sink, const image_limits& limits,
+                      const png_read_options& options);
+
 // The same from a stream, from its position on; it is read as far as IEND
 // and no further, through a buffer of its own.
 image_status read_png(std::FILE* stream, rgba_row_sink& sink, const image_limits& limits = {});

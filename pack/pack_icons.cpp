@@ -50,6 +50,10 @@ __attribute__((format(printf, 5, 6))) void diagnose(const char* path, std::int32
                  severity_name(level), message, id);
 }
 
+// The bytes are copied as they are, so an image any reader fails is not
+// packed, whatever the severity icon-lint gives it for that reader.
+severity packing_level(const finding& f) { return f.effect.fails != 0 ? severity::error : f.level; }
+
 std::int32_t clamp32(std::int64_t value) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, 0, max_file_size));
 }
@@ -300,8 +304,9 @@ class packer {
     bool report(std::int32_t image, const std::vector<finding>& found) {
         bool clean = true;
         for (const finding& f : found) {
-            diagnose(inputs_.back().path, image, f.level, f.id, "%s", f.message.c_str());
-            if (f.level == severity::error) clean = false;
+            const severity level = packing_level(f);
+            diagnose(inputs_.back().path, image, level, f.id, "%s", f.message.c_str());
+            if (level == severity::error) clean = false;
         }
         if (!clean) failed_ = true;
         return clean;
@@ -950,8 +955,9 @@ class packer {
             if (std::strcmp(f.id, "png-crc") == 0) crcs.push_back(f);
         bool clean = true;
         for (const finding& f : crcs) {
-            diagnose(input.path, image.index, f.level, f.id, "%s", f.message.c_str());
-            if (f.level == severity::error) clean = false;
+            const severity level = packing_level(f);
+            diagnose(input.path, image.index, level, f.id, "%s", f.message.c_str());
+            if (level == severity::error) clean = false;
         }
         if (!clean) failed_ = true;
         return clean;

@@ -117,6 +117,11 @@ runs() {
     run "$build" "lint$chunk" icon-lint "${inputs[@]:chunk*400:400}"
   done
   run "$build" lint-json icon-lint --format=json --require-sizes=16,32 "${inputs[@]:0:5}"
+  # The machine formats and the readers' tables, which decode every image.
+  run "$build" lint-sarif icon-lint --format=sarif "${inputs[@]:0:400}"
+  run "$build" lint-github icon-lint --format=github "${inputs[@]:0:400}"
+  run "$build" lint-readers icon-lint --readers "${inputs[@]:0:400}"
+  run "$build" lint-readers-json icon-lint --readers --format=json "${inputs[@]:0:400}"
   run "$build" bundle icon-bundler -o "$folder/bundle.ico" "${inputs[@]:0:bundled}"
   run "$build" bundle-examples icon-bundler -o "$folder/examples.ico" "${inputs[@]:0:5}" missing.ico
   run "$build" no-arguments icon-inspector

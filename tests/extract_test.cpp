@@ -232,7 +232,7 @@ std::vector<extract_case> icon_file_cases() {
     bytes padded = p16;
     padded.insert(padded.end(), {1, 2, 3, 4});
     const bytes cursor = patched(icon_file({p16}, 2), entry_at(0) + 4, 0x00050003u);  // hotspot (3, 5)
-    const bytes broken = patched(p32, p32.size() - 4, 0x12345678u);                   // IEND's CRC
+    const bytes broken = patched(p32, 29, 0x12345678u);                               // IHDR's CRC
     const std::string app16 = "image 0 of app.ico, 16 x 16, 32 bits/pixel, PNG kept\n";
     // A 2 x 1 bitmap of two opaque colours (entries 1 and 2), written as the
     // PNG stream the encoder makes of them.
@@ -267,8 +267,8 @@ std::vector<extract_case> icon_file_cases() {
          {{"app.ico", described(icon_file({broken, p16}), {{32, 32, 24}})}},
          {},
          "out/app-1-16x16-32.png: image 1 of app.ico, 16 x 16, 32 bits/pixel, PNG kept\n",
-         "app.ico: image 0: error: the IEND chunk at byte 99 has CRC 78563412, its bytes give AE426082 "
-         "[png-crc]\n",
+         "app.ico: image 0: error: the IHDR chunk at byte 46 is damaged: its CRC is 78563412, its bytes give "
+         "FC18EDA3: Chrome, Firefox and Qt fail it [png-crc]\n",
          1,
          {{"app-1-16x16-32.png", p16}}},
         {"a bitmap image converted beside a PNG image",
@@ -294,9 +294,8 @@ std::vector<extract_case> icon_file_cases() {
           {"b\t\x1b[2K\xff\\.ico", described(icon_file({broken}), {{32, 32, 24}})}},
          {},
          "out/a\\n-0-16x16-32.png: image 0 of a\\n.ico, 16 x 16, 32 bits/pixel, PNG kept\n",
-         "b\\t\\x1b[2K\\xff\\\\.ico: image 0: error: the IEND chunk at byte 83 has CRC 78563412, its bytes "
-         "give "
-         "AE426082 [png-crc]\n",
+         "b\\t\\x1b[2K\\xff\\\\.ico: image 0: error: the IHDR chunk at byte 30 is damaged: its CRC is "
+         "78563412, its bytes give FC18EDA3: Chrome, Firefox and Qt fail it [png-crc]\n",
          1,
          {{"a\n-0-16x16-32.png", p16}},
          true},
@@ -584,13 +583,13 @@ std::vector<bad_input> bad_inputs() {
                 "[pe-header]"})},
         {"more sections than the file holds", pe.with(lfanew + 6, 0xFFFF, 2),
          about({"error: the optional header and the table of 65535 sections run past the end of the "
-                "1024-byte file "
+                "2048-byte file "
                 "[pe-truncated]"})},
         {"no resources", pe.with(pe.built.optional_at + 92, 2),
          about({"note: holds no icon or cursor groups [extract-no-groups]"})},
         {"the section past the end of the file", pe.with(pe.built.section_at + 20, 0x10000),
          about({"error: the resource directory of 16 bytes at RVA 0x00001000 lies past the end of the "
-                "1024-byte "
+                "2048-byte "
                 "file [pe-past-end]"})},
         {"the resources in no section", pe.with(pe.built.optional_at + 96 + 16, 0x9000),
          about({"error: the resource directory at RVA 0x00009000 lies in no section [pe-no-section]"})},
@@ -638,7 +637,7 @@ std::vector<bad_input> bad_inputs() {
         {"two groups over the same bytes",
          groups_over_one,
          about(
-             {"icon group 2: error: the group's bytes at RVA 0x00001150 are also another group's or image's "
+             {"icon group 2: error: the group's bytes at RVA 0x00001558 are also another group's or image's "
               "[pe-shared]"}),
          "bad.dll",
          "out/bad-1.ico: icon group 1 of bad.dll, 1 image, kept\n",
@@ -651,25 +650,31 @@ std::vector<bad_input> bad_inputs() {
                 "[pe-cursor-short]"})},
         {"a group whose entry misstates the size",
          pe.with(pe.group() + 6 + 8, 100),
-         about({"icon group 1: image 0: warning: dwBytesInRes is 100, but icon 1 holds 73 bytes, which are "
+         about({"icon group 1: image 0: warning: dwBytesInRes is 100, but icon 1 holds 1108 bytes, which are "
                 "taken "
                 "[pe-group-size]"}),
          "bad.dll",
          "out/bad-1.ico: icon group 1 of bad.dll, 1 image, kept\n",
          {{"bad-1.ico", pe.icon}}},
         {"an icon file of no images", icon_file({}),
-         about("bad.ico", {"error: idCount is 0: the file holds no image [header-count]"}), "bad.ico"},
-        {"an icon file's directory cut", cut(pe.icon, 6 + 10),
          about("bad.ico",
-               {"error: the directory of 1 entries needs 22 bytes; the file has 16 [directory-truncated]"}),
+               {"error: the directory lists no image (idCount 0): Windows, Chrome, Firefox, GNOME and "
+                "Qt fail it [header-count]"}),
+         "bad.ico"},
+        {"an icon file's directory cut", cut(pe.icon, 6 + 10),
+         about(
+             "bad.ico",
+             {"error: the file ends inside its directory: 1 entries need 22 bytes, the file has 16: Windows, "
+              "Chrome, Firefox, GNOME and Qt fail it [directory-truncated]"}),
          "bad.ico"},
         {"an image past the end",
-         cut(icon_file({pe.png, pe.png}), 6 + 32 + 73 + 20),
-         about("bad.ico",
-               {"image 1: error: the image's 73 bytes from byte 111 run 53 bytes past the end of the file "
-                "[image-past-end]",
-                "image 1: error: the file ends at byte 131, inside the PNG stream and before its IEND "
-                "chunk [image-truncated]"}),
+         cut(icon_file({pe.png, pe.png}), 6 + 32 + pe.png.size() + 20),
+         about(
+             "bad.ico",
+             {"image 1: error: the image's 1108 bytes from byte 1146 run 1088 bytes past the end of the file "
+              "(dwBytesInRes): Windows fails it [image-past-end]",
+              "image 1: error: the file ends at byte 1166, inside the PNG stream and before its IEND "
+              "chunk: Windows, Chrome, Firefox and Qt fail it [image-truncated]"}),
          "bad.ico",
          "out/bad-0-16x16-32.png: image 0 of bad.ico, 16 x 16, 32 bits/pixel, PNG kept\n",
          {{"bad-0-16x16-32.png", pe.png}}},

@@ -332,49 +332,46 @@ TEST(HostileInputs, LintAndPackExamineEachByteOnce) {
         std::string pack_err;
         bool packed;
     };
-    const std::string dup =
-        ": warning: 16 x 16 at 32 bits, as image 0: Windows shows image 0, Firefox image 3 "
-        "[duplicate-image]\n";
+    const std::string all_fail = ": Windows, Chrome, Firefox and Qt fail it";
+    const std::string no_ihdr =
+        "FILE: image 0: error: the PNG stream has no IHDR chunk" + all_fail + " [png-no-ihdr]\n";
+    const std::string cut_short =
+        "FILE: image 0: error: the file ends at byte 174, inside the PNG stream and before its IEND chunk" +
+        all_fail + " [image-truncated]\n";
+    const std::string bad_crc =
+        "FILE: image 0: error: the IDAT chunk at byte 78 is damaged: its CRC is 00000000, its bytes give "
+        "1B146A9B: Chrome and Qt fail it; Firefox shows another picture [png-crc]\n";
+    const std::string inside =
+        " were examined already; it is not examined again: no reader is affected [image-overlap]\n";
+    const std::string shares =
+        ": note: the image's bytes 70 to 1177 overlap image 0's, which run to 1177: no reader "
+        "is affected [image-overlap]\n";
+    // The images of one PNG stream are one picture: no duplicate.
     const row rows[] = {
         {"overlapping PNG streams", overlapping,
-         "FILE: image 0: error: the PNG stream does not start with an IHDR chunk [png-no-ihdr]\n"
-         "FILE: image 0: error: the IDAT chunk at byte 78 has CRC 00000000, its bytes give 1B146A9B "
-         "[png-crc]\n"
-         "FILE: image 0: error: the file ends at byte 174, inside the PNG stream and before its IEND chunk "
-         "[image-truncated]\n"
-         "FILE: image 1: warning: the image starts at byte 86, inside image 0's bytes, which run to 173 and "
-         "were "
-         "examined already; it is not examined again [image-overlap]\n"
-         "FILE: image 2: warning: the image starts at byte 102, inside image 0's bytes, which run to 173 and "
-         "were "
-         "examined already; it is not examined again [image-overlap]\n"
-         "FILE: image 3: warning: the image starts at byte 118, inside image 0's bytes, which run to 173 and "
-         "were "
-         "examined already; it is not examined again [image-overlap]\n"
-         "FILE: image 1" +
-             dup + "FILE: image 2" + dup + "FILE: image 3" + dup,
-         "FILE: image 0: error: the PNG stream does not start with an IHDR chunk [png-no-ihdr]\n"
-         "FILE: image 0: error: the file ends at byte 174, inside the PNG stream and before its IEND chunk "
-         "[image-truncated]\n"
-         "FILE: image 0: error: the IDAT chunk at byte 78 has CRC 00000000, its bytes give 1B146A9B "
-         "[png-crc]\n"
-         "FILE: image 1: error: its bytes start inside image 0's, which were examined already "
-         "[pack-overlap]\n"
-         "FILE: image 2: error: its bytes start inside image 0's, which were examined already "
-         "[pack-overlap]\n"
-         "FILE: image 3: error: its bytes start inside image 0's, which were examined already "
-         "[pack-overlap]\n"
-         "out.ico: error: not written, since the inputs have errors [pack-not-written]\n",
+         bad_crc + cut_short + no_ihdr +
+             "FILE: image 1: note: the image starts at byte 86, inside image 0's bytes, which run to 173 "
+             "and" +
+             inside +
+             "FILE: image 2: note: the image starts at byte 102, inside image 0's bytes, which run to 173 "
+             "and" +
+             inside +
+             "FILE: image 3: note: the image starts at byte 118, inside image 0's bytes, which run to 173 "
+             "and" +
+             inside,
+         cut_short + no_ihdr + bad_crc +
+             "FILE: image 1: error: its bytes start inside image 0's, which were examined already "
+             "[pack-overlap]\n"
+             "FILE: image 2: error: its bytes start inside image 0's, which were examined already "
+             "[pack-overlap]\n"
+             "FILE: image 3: error: its bytes start inside image 0's, which were examined already "
+             "[pack-overlap]\n"
+             "out.ico: error: not written, since the inputs have errors [pack-not-written]\n",
          false},
         {"entries on one image", shared,
-         "FILE: image 1: warning: the image's bytes 70 to 142 overlap image 0's, which run to 142 "
-         "[image-overlap]\n"
-         "FILE: image 2: warning: the image's bytes 70 to 142 overlap image 0's, which run to 142 "
-         "[image-overlap]\n"
-         "FILE: image 3: warning: the image's bytes 70 to 142 overlap image 0's, which run to 142 "
-         "[image-overlap]\n"
-         "FILE: image 1" +
-             dup + "FILE: image 2" + dup + "FILE: image 3" + dup,
+         "FILE: image 1" + shares + "FILE: image 2" + shares + "FILE: image 3" + shares +
+             "FILE: note: every image is a PNG image, which GNOME does not read in an icon file: GNOME shows "
+             "nothing [png-only]\n",
          "FILE: image 1: note: skipped: 16 x 16, 32 bits/pixel already given by FILE, image 0 "
          "[pack-duplicate]\n"
          "FILE: image 2: note: skipped: 16 x 16, 32 bits/pixel already given by FILE, image 0 "

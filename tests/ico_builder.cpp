@@ -1,5 +1,6 @@
 #include "ico_builder.hpp"
 
+#include <algorithm>
 #ifdef _WIN32
 #include <process.h>
 #endif
@@ -114,6 +115,43 @@ bytes png_chunk(const char* type, const bytes& data) {
     return out;
 }
 
+bytes png_image_data(std::uint32_t width, std::uint32_t height, std::uint8_t bit_depth,
+                     std::uint8_t color_type) {
+    const std::size_t channels = color_type == 2 ? 3 : color_type == 4 ? 2 : color_type == 6 ? 4 : 1;
+    const std::size_t row = (std::size_t{width} * channels * bit_depth + 7) / 8;
+    bytes raw;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        raw.push_back(0);
+        for (std::size_t i = 0; i < row; ++i) {
+            std::uint8_t sample = static_cast<std::uint8_t>(i * 7 + std::size_t{y} * 13);
+            if (color_type == 3) sample &= bit_depth == 1 ? 0x55 : 0x11;  // indices 0 and 1
+            const std::size_t bytes_a_pixel = channels * bit_depth / 8;
+            const bool alpha = (color_type == 4 || color_type == 6) && bytes_a_pixel > 0 &&
+                               i % bytes_a_pixel >= bytes_a_pixel - bit_depth / 8;
+            raw.push_back(alpha ? 0xFF : sample);
+        }
+    }
+    bytes out = {0x78, 0x01};
+    // Stored blocks of at most 65535 bytes, the last marked final.
+    std::size_t at = 0;
+    do {
+        const std::size_t n = std::min<std::size_t>(raw.size() - at, 65535);
+        out.push_back(at + n == raw.size() ? 1 : 0);
+        put_u16(out, static_cast<std::uint16_t>(n));
+        put_u16(out, static_cast<std::uint16_t>(~n));
+        out.insert(out.end(), raw.begin() + static_cast<long>(at), raw.begin() + static_cast<long>(at + n));
+        at += n;
+    } while (at < raw.size());
+    std::uint32_t a = 1;
+    std::uint32_t b = 0;
+    for (const std::uint8_t byte : raw) {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    put_be32(out, b << 16 | a);
+    return out;
+}
+
 bytes png_stream(std::uint32_t width, std::uint32_t height, std::uint8_t bit_depth, std::uint8_t color_type,
                  std::size_t data_size) {
     bytes out = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
@@ -123,6 +161,7 @@ bytes png_stream(std::uint32_t width, std::uint32_t height, std::uint8_t bit_dep
     ihdr.insert(ihdr.end(), {bit_depth, color_type, 0, 0, 0});
     bytes data(data_size);
     for (std::size_t i = 0; i < data_size; ++i) data[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    if (data_size == 0) data = png_image_data(width, height, bit_depth, color_type);
     std::vector<bytes> chunks = {png_chunk("IHDR", ihdr), png_chunk("IDAT", data), png_chunk("IEND", {})};
     // A palette image has its palette before its data: black and white.
     if (color_type == 3) chunks.insert(chunks.begin() + 1, png_chunk("PLTE", {0, 0, 0, 255, 255, 255}));

@@ -44,11 +44,18 @@ bytes png_image(std::size_t size);
 std::uint32_t reference_crc(const bytes& data);
 // One PNG chunk: length, `type` (four letters), `data`, and its CRC.
 bytes png_chunk(const char* type, const bytes& data);
+// Image data as an IDAT chunk holds it: one filter byte (0) and a pattern
+// of samples a row (alpha 255 where there is alpha, palette indices 0 and
+// 1), compressed as zlib's stored blocks with their Adler-32, reckoned here.
+bytes png_image_data(std::uint32_t width, std::uint32_t height, std::uint8_t bit_depth = 8,
+                     std::uint8_t color_type = 6);
+
 // A whole PNG stream: the signature, IHDR, for a palette image (colour type
-// 3) a PLTE of two colours, an IDAT of `data_size` patterned bytes (not real
-// image data: the checks never inflate it) and IEND.
+// 3) a PLTE of two colours, an IDAT and IEND. The IDAT holds the image's
+// data (png_image_data); given a `data_size`, that many patterned bytes
+// instead, which do not decode, for checks that never inflate them.
 bytes png_stream(std::uint32_t width, std::uint32_t height, std::uint8_t bit_depth = 8,
-                 std::uint8_t color_type = 6, std::size_t data_size = 16);
+                 std::uint8_t color_type = 6, std::size_t data_size = 0);
 
 // An icon file holding `images` back to back behind a directory of one entry
 // per image (16 x 16, 1 plane, 32 bits), each entry with dwBytesInRes = the

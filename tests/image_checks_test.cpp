@@ -33,7 +33,7 @@ TEST(ImageChecks, FactsOfEachKind) {
     const bytes png = png_stream(48, 32, 8, 6, 100);
     const std::vector<facts_row> rows = {
         {"RGBA PNG", png, image_kind::png, 48, 32, 32, 0, std::int64_t(png.size())},
-        {"palette PNG", png_stream(16, 16, 4, 3), image_kind::png, 16, 16, 4, 0, 8 + 25 + 18 + 28 + 12},
+        {"palette PNG", png_stream(16, 16, 4, 3, 16), image_kind::png, 16, 16, 4, 0, 8 + 25 + 18 + 28 + 12},
         // Trailing bytes after IEND are not part of the stream.
         {"PNG with trailing bytes", cut(png, png.size() + 7), image_kind::png, 48, 32, 32, 0,
          std::int64_t(png.size())},
@@ -42,8 +42,9 @@ TEST(ImageChecks, FactsOfEachKind) {
          reference_size(16, 32, 1)},
         {"8-bit bitmap", sized_bitmap(32, 64, 8), image_kind::bitmap, 32, 32, 8, 0,
          reference_size(32, 64, 8)},
+        // Its table holds the 5 colours biClrUsed says, not 16.
         {"4-bit bitmap of 5 colours", patched(sized_bitmap(16, 32, 4), 32, 5), image_kind::bitmap, 16, 16, 4,
-         5, reference_size(16, 32, 4)},
+         5, reference_size(16, 32, 4) - 4 * (16 - 5)},
         {"24-bit bitmap", sized_bitmap(48, 96, 24), image_kind::bitmap, 48, 48, 24, 0,
          reference_size(48, 96, 24)},
         {"header cut", cut(sized_bitmap(16, 32, 4), 20), image_kind::unknown, 0, 0, 0, 0, -1},
