@@ -653,7 +653,12 @@ bool lint_stream(std::FILE* stream, const lint_options& options, file_report& re
     const std::string kind = not_an_icon(stream, file_size, head, static_cast<std::size_t>(have), image);
     if (!kind.empty()) {
         report.not_icon = true;
-        if (image) {
+        if (image && kind.starts_with("a GIF image")) {
+            // Qt, asked for an icon, was measured showing a GIF's own picture.
+            add_finding(batch, -1, 0, reader_effect{WINDOWS | GNOME}, "not-an-icon",
+                        kind + ", not an icon file",
+                        "browsers show it as a favicon, and Qt shows it; Windows and GNOME do not");
+        } else if (image) {
             add_finding(batch, -1, 0, reader_effect{WINDOWS | GNOME | QT}, "not-an-icon",
                         kind + ", not an icon file",
                         "browsers show it as a favicon; Windows, GNOME and Qt do not");

@@ -450,6 +450,25 @@ TEST(Lint, ProgramOutputAndStatus) {
         {"clean file", {"FILE"}, clean, "", "", 0},
         {"warning only", {"FILE"}, warned, "PATH: " + inverts, "", 0},
         {"error", {"FILE"}, broken, "PATH: " + mismatch + "PATH: " + png_only, "", 1},
+        // A file that is no icon: one finding, whose readers follow its kind.
+        {"a PNG file",
+         {"--format=json", "FILE"},
+         png_stream(32, 16),
+         "{\"path\":\"PATH\",\"image\":null,\"offset\":0,\"severity\":\"error\",\"check\":\"not-an-icon\","
+         "\"message\":\"a PNG image, 32 x 16, not an icon file: browsers show it as a favicon; Windows, "
+         "GNOME "
+         "and Qt do not\",\"readers\":[\"windows\",\"gnome\",\"qt\"],\"width\":null,\"height\":null,"
+         "\"depth\":null,\"kind\":null}\n",
+         "",
+         1},
+        {"a GIF file",
+         {"FILE"},
+         {'G', 'I', 'F', '8', '9', 'a', 16, 0, 8, 0, 0, 0, 0},
+         "PATH: error: a GIF image, 16 x 8, not an icon file: browsers show it as a favicon, and Qt shows "
+         "it; "
+         "Windows and GNOME do not [not-an-icon]\n",
+         "",
+         1},
         {"json",
          {"--format=json", "FILE"},
          patched(broken, 0, 1, 2),
