@@ -21,22 +21,12 @@
 
 using fuzz::bytes;
 using fuzz::check;
+using fuzz::lines;
 
 namespace {
 
 constexpr std::uint8_t as_png = 1;
 constexpr std::uint8_t as_json = 2;
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = text.find('\n', at);
-        check(end != std::string::npos, "a line without its end");
-        out.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return out;
-}
 
 bool in_input(const std::uint8_t* data, std::size_t size, const bytes& input) {
     return std::search(input.begin(), input.end(), data, data + size) != input.end();

@@ -48,6 +48,17 @@ void check_text(const std::string& got, const std::string& want, const char* wha
                       got.substr(from, 400).c_str(), want.substr(from, 400).c_str()));
 }
 
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        check(end != std::string::npos, "a line without its end");
+        out.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
 std::string format(const char* pattern, ...) {
     std::va_list args;
     va_start(args, pattern);

@@ -22,6 +22,9 @@ inline void check(bool ok, const char* what) {
     if (!ok) fail(what);
 }
 void check_text(const std::string& got, const std::string& want, const char* what);
+// The lines of a program's output, without their ends; fails on a last
+// line without its end.
+std::vector<std::string> lines(const std::string& text);
 
 // printf into a std::string; MinGW's own printf family knows %zu, which the
 // Windows C runtime's does not.

@@ -23,6 +23,7 @@
 
 using fuzz::bytes;
 using fuzz::check;
+using fuzz::lines;
 
 namespace {
 
@@ -38,17 +39,6 @@ const std::vector<std::uint32_t> fuzz_sizes = {32, 16, 5};
 // Sources up to 1024 x 1024: an interlaced one is held whole, and the
 // fuzzer allows 64 MiB.
 constexpr image_limits fuzz_limits{4096, std::uint64_t{1024} * 1024};
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = text.find('\n', at);
-        check(end != std::string::npos, "a line without its end");
-        out.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return out;
-}
 
 bool from_an_input(const std::uint8_t* image, std::size_t size, const std::vector<bytes>& inputs) {
     return std::any_of(inputs.begin(), inputs.end(), [&](const bytes& input) {
