@@ -1,10 +1,10 @@
 #include "command_line.hpp"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "command_options.hpp"
 #include "extract_icons.hpp"
 #include "platform.hpp"
 #include "report.hpp"
@@ -45,27 +45,10 @@ int usage_error(const std::string& message) {
     return usage_status;
 }
 
-enum class long_option { none, help, version, force, png, format, directory, ambiguous };
-
-// A long option by its name or, as GNU programs accept, a prefix that only
-// one of them has.
-long_option find_long_option(std::string_view name) {
-    struct known {
-        std::string_view name;
-        long_option option;
-    };
-    static constexpr known options[] = {
-        {"help", long_option::help},     {"version", long_option::version},
-        {"force", long_option::force},   {"png", long_option::png},
-        {"format", long_option::format}, {"directory", long_option::directory}};
-    long_option found = long_option::none;
-    for (const known& k : options) {
-        if (k.name == name) return k.option;
-        if (!name.empty() && k.name.substr(0, name.size()) == name)
-            found = found == long_option::none ? k.option : long_option::ambiguous;
-    }
-    return found;
-}
+enum option_id { help, version, force, png, format, directory };
+constexpr long_option_spec options[] = {{"help", help, false},    {"version", version, false},
+                                        {"force", force, false},  {"png", png, false},
+                                        {"format", format, true}, {"directory", directory, true}};
 
 enum class action { extract, help, version };
 
@@ -101,69 +84,25 @@ bool set_format(extract_request& request, std::string_view value, parsed& result
 
 parsed parse(int argc, char** argv, extract_request& request) {
     parsed result;
-    bool options_end = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (options_end || arg[0] != '-' || arg[1] == '\0') {
-            request.inputs.push_back(arg);
-            continue;
-        }
-        if (std::strcmp(arg, "--") == 0) {
-            options_end = true;
-            continue;
-        }
-        if (arg[1] != '-') {
-            // Short options: only -d, its folder joined to it or the next argument.
-            if (arg[1] != 'd') {
-                result.status = usage_error("invalid option -- '" + std::string(1, arg[1]) + "'");
-                return result;
-            }
-            const char* path = arg[2] != '\0' ? arg + 2 : (i + 1 < argc ? argv[++i] : nullptr);
-            if (path == nullptr) {
-                result.status = usage_error("option requires an argument -- 'd'");
-                return result;
-            }
-            if (!set_directory(request, path, result)) return result;
-            continue;
-        }
-        const std::string_view text(arg + 2);
-        const std::size_t equals = text.find('=');
-        const std::string_view name = text.substr(0, equals);
-        const long_option option = find_long_option(name);
-        if (option == long_option::none || option == long_option::ambiguous) {
-            const std::string quoted = "'" + std::string(arg) + "'";
-            result.status = usage_error(option == long_option::none ? "unrecognized option " + quoted
-                                                                    : "option " + quoted + " is ambiguous");
-            return result;
-        }
-        const bool takes_value = option == long_option::format || option == long_option::directory;
-        if (!takes_value && equals != std::string_view::npos) {
-            result.status = usage_error("option '--" + std::string(name) + "' doesn't allow an argument");
-            return result;
-        }
-        const char* value = nullptr;
-        if (takes_value) {
-            value =
-                equals != std::string_view::npos ? arg + 3 + equals : (i + 1 < argc ? argv[++i] : nullptr);
-            if (value == nullptr) {
-                const char* full = option == long_option::format ? "format" : "directory";
-                result.status = usage_error("option '--" + std::string(full) + "' requires an argument");
-                return result;
-            }
-        }
-        switch (option) {
-            case long_option::help: result.what = action::help; return result;
-            case long_option::version: result.what = action::version; return result;
-            case long_option::force: request.force = true; break;
-            case long_option::png: request.png = true; break;
-            case long_option::format:
-                if (!set_format(request, value, result)) return result;
+    option_reader reader(argc, argv, 'd', directory, options);
+    command_argument argument;
+    while (reader.next(argument)) {
+        switch (argument.id) {
+            case OPERAND: request.inputs.push_back(argument.value); break;
+            case help: result.what = action::help; return result;
+            case version: result.what = action::version; return result;
+            case force: request.force = true; break;
+            case png: request.png = true; break;
+            case format:
+                if (!set_format(request, argument.value, result)) return result;
                 break;
-            case long_option::directory:
-                if (!set_directory(request, value, result)) return result;
-                break;
-            default: break;
+            default:
+                if (!set_directory(request, argument.value, result)) return result;
         }
+    }
+    if (!reader.error().empty()) {
+        result.status = usage_error(reader.error());
+        return result;
     }
     if (request.inputs.empty()) result.status = usage_error("no input files given");
     return result;

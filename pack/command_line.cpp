@@ -4,11 +4,11 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "command_options.hpp"
 #include "pack_icons.hpp"
 #include "platform.hpp"
 #include "png_codec.hpp"
@@ -104,39 +104,11 @@ bool read_sizes(std::string_view list, std::vector<std::uint32_t>& sizes, std::s
     return true;
 }
 
-enum class long_option { none, help, version, keep_order, quiet, output, sizes, bitmap, linear, ambiguous };
-
-std::string_view full_name(long_option option) {
-    switch (option) {
-        case long_option::sizes: return "sizes";
-        case long_option::bitmap: return "bitmap";
-        default: return "output";
-    }
-}
-
-// A long option by its name or, as GNU programs accept, a prefix that only
-// one of them has.
-long_option find_long_option(std::string_view name) {
-    struct known {
-        std::string_view name;
-        long_option option;
-    };
-    static constexpr known options[] = {{"help", long_option::help},
-                                        {"version", long_option::version},
-                                        {"keep-order", long_option::keep_order},
-                                        {"quiet", long_option::quiet},
-                                        {"output", long_option::output},
-                                        {"sizes", long_option::sizes},
-                                        {"bitmap", long_option::bitmap},
-                                        {"linear", long_option::linear}};
-    long_option found = long_option::none;
-    for (const known& k : options) {
-        if (k.name == name) return k.option;
-        if (!name.empty() && k.name.substr(0, name.size()) == name)
-            found = found == long_option::none ? k.option : long_option::ambiguous;
-    }
-    return found;
-}
+enum option_id { help, version, keep_order, quiet, output, sizes, bitmap, linear };
+constexpr long_option_spec options[] = {
+    {"help", help, false},    {"version", version, false}, {"keep-order", keep_order, false},
+    {"quiet", quiet, false},  {"output", output, true},    {"sizes", sizes, true},
+    {"bitmap", bitmap, true}, {"linear", linear, false}};
 
 enum class action { pack, help, version };
 
@@ -161,78 +133,35 @@ bool set_output(pack_request& request, const char* path, parsed& result) {
 
 parsed parse(int argc, char** argv, pack_request& request) {
     parsed result;
-    bool options_end = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (options_end || arg[0] != '-' || arg[1] == '\0') {
-            request.inputs.push_back(arg);
-            continue;
-        }
-        if (std::strcmp(arg, "--") == 0) {
-            options_end = true;
-            continue;
-        }
-        if (arg[1] != '-') {
-            // Short options: only -o, its path joined to it or the next argument.
-            if (arg[1] != 'o') {
-                result.status = usage_error("invalid option -- '" + std::string(1, arg[1]) + "'");
-                return result;
-            }
-            const char* path = arg[2] != '\0' ? arg + 2 : (i + 1 < argc ? argv[++i] : nullptr);
-            if (path == nullptr) {
-                result.status = usage_error("option requires an argument -- 'o'");
-                return result;
-            }
-            if (!set_output(request, path, result)) return result;
-            continue;
-        }
-        const std::string_view text(arg + 2);
-        const std::size_t equals = text.find('=');
-        const std::string_view name = text.substr(0, equals);
-        const long_option option = find_long_option(name);
-        if (option == long_option::none || option == long_option::ambiguous) {
-            const std::string quoted = "'" + std::string(arg) + "'";
-            result.status = usage_error(option == long_option::none ? "unrecognized option " + quoted
-                                                                    : "option " + quoted + " is ambiguous");
-            return result;
-        }
-        const bool takes_value =
-            option == long_option::output || option == long_option::sizes || option == long_option::bitmap;
-        if (!takes_value && equals != std::string_view::npos) {
-            result.status = usage_error("option '--" + std::string(name) + "' doesn't allow an argument");
-            return result;
-        }
-        const char* value = nullptr;
-        if (takes_value) {
-            value =
-                equals != std::string_view::npos ? arg + 3 + equals : (i + 1 < argc ? argv[++i] : nullptr);
-            if (value == nullptr) {
-                result.status =
-                    usage_error("option '--" + std::string(full_name(option)) + "' requires an argument");
-                return result;
-            }
-        }
-        switch (option) {
-            case long_option::help: result.what = action::help; return result;
-            case long_option::version: result.what = action::version; return result;
-            case long_option::keep_order: request.keep_order = true; break;
-            case long_option::quiet: request.quiet = true; break;
-            case long_option::linear: request.linear = true; break;
-            case long_option::sizes:
-            case long_option::bitmap: {
+    option_reader reader(argc, argv, 'o', output, options);
+    command_argument argument;
+    while (reader.next(argument)) {
+        switch (argument.id) {
+            case OPERAND: request.inputs.push_back(argument.value); break;
+            case help: result.what = action::help; return result;
+            case version: result.what = action::version; return result;
+            case keep_order: request.keep_order = true; break;
+            case quiet: request.quiet = true; break;
+            case linear: request.linear = true; break;
+            case sizes:
+            case bitmap: {
                 std::string bad;
-                if (!read_sizes(value, option == long_option::sizes ? request.sizes : request.bitmap_sizes,
+                if (!read_sizes(argument.value, argument.id == sizes ? request.sizes : request.bitmap_sizes,
                                 bad)) {
-                    result.status =
-                        usage_error("invalid size '" + bad + "' in --" + std::string(full_name(option)) +
-                                    ": give numbers from 1 to 256, or windows or favicon");
+                    result.status = usage_error("invalid size '" + bad + "' in --" +
+                                                (argument.id == sizes ? "sizes" : "bitmap") +
+                                                ": give numbers from 1 to 256, or windows or favicon");
                     return result;
                 }
                 break;
             }
             default:
-                if (!set_output(request, value, result)) return result;
+                if (!set_output(request, argument.value, result)) return result;
         }
+    }
+    if (!reader.error().empty()) {
+        result.status = usage_error(reader.error());
+        return result;
     }
     if (!request.sizes.empty() || request.bitmap_sizes.empty()) {
         for (const std::uint32_t side : request.bitmap_sizes) {
